@@ -1,0 +1,187 @@
+// Recording fakes of the core's platform interfaces; one shared log keeps the order of calls.
+#pragma once
+
+#include <algorithm>
+#include <cctype>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "core/launch.h"
+#include "core/launcher_state.h"
+
+namespace tovik::testing {
+
+using Log = std::vector<std::string>;
+
+struct ExitCalled {
+  uint32_t status;
+};
+
+inline bool SameIgnoringCase(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+class FakeHistory : public HistoryList {
+ public:
+  std::vector<std::string> entries;
+  size_t Count() override { return entries.size(); }
+  std::optional<std::string> EntryText(size_t i) override {
+    if (i >= entries.size() || entries[i] == kUnfetchable) return std::nullopt;
+    return entries[i];
+  }
+  std::optional<size_t> Find(const std::string& text) override {
+    for (size_t i = 0; i < entries.size(); ++i) {
+      if (SameIgnoringCase(entries[i], text)) return i;
+    }
+    return std::nullopt;
+  }
+  void Append(const std::string& text) override { entries.push_back(text); }
+  void InsertAtTop(const std::string& text) override { entries.insert(entries.begin(), text); }
+  void Delete(size_t i) override { entries.erase(entries.begin() + static_cast<long>(i)); }
+  static constexpr char kUnfetchable[] = "\x01unfetchable";
+};
+
+class FakeSettings : public SettingsStore {
+ public:
+  explicit FakeSettings(Log& log) : log_(log) {}
+  std::map<std::string, std::string> values;  // "Section/Key" -> value
+  std::vector<std::string> writes;            // "Section/Key=value" in order
+  std::string ReadSettingText(const std::string& path, const char* section, const std::string& key,
+                              const char* defaultText) override {
+    log_.push_back("read " + std::string(section) + "/" + key + " @" + path);
+    const auto found = values.find(std::string(section) + "/" + key);
+    return found == values.end() ? defaultText : found->second;
+  }
+  void WriteSettingText(const std::string& path, const char* section, const std::string& key,
+                        const std::string& value) override {
+    log_.push_back("write " + std::string(section) + "/" + key + " @" + path);
+    writes.push_back(std::string(section) + "/" + key + "=" + value);
+    values[std::string(section) + "/" + key] = value;
+  }
+
+ private:
+  Log& log_;
+};
+
+class FakeProcess : public ProcessHost {
+ public:
+  explicit FakeProcess(Log& log) : log_(log) {}
+  std::string modulePath = "C:\\Tools\\tovik.exe";
+  std::string commandLine = "tovik.exe";
+  std::map<unsigned, std::string> strings;
+  std::string ModulePath() override { return modulePath; }
+  std::string CommandLine() override { return commandLine; }
+  std::string LoadText(unsigned id) override { return strings.count(id) ? strings[id] : ""; }
+  std::uintptr_t ModuleOffset(std::uintptr_t address) override { return address & 0xFFFF; }
+  [[noreturn]] void ExitProcess(uint32_t status) override {
+    log_.push_back("exit " + std::to_string(status));
+    throw ExitCalled{status};
+  }
+
+ private:
+  Log& log_;
+};
+
+class FakeEnvironment : public EnvironmentExpander {
+ public:
+  std::map<std::string, std::string> variables;
+  bool fails = false;
+  std::optional<std::string> ExpandEnvironment(const std::string& text) override {
+    if (fails) return std::nullopt;
+    std::string out = text;
+    for (const auto& [name, value] : variables) {
+      const std::string reference = "%" + name + "%";
+      for (size_t at; (at = out.find(reference)) != std::string::npos;) {
+        out.replace(at, reference.size(), value);
+      }
+    }
+    return out;
+  }
+};
+
+class FakeShell : public ShellLauncher {
+ public:
+  explicit FakeShell(Log& log) : log_(log) {}
+  int32_t result = 42;
+  std::vector<std::pair<std::string, std::string>> opened;
+  int32_t ShellOpen(const std::string& file, const std::string& parameters) override {
+    log_.push_back("open");
+    opened.emplace_back(file, parameters);
+    return result;
+  }
+
+ private:
+  Log& log_;
+};
+
+struct ShownMessage {
+  MessageOwner owner;
+  std::string text;
+  std::string caption;
+  unsigned type;
+};
+
+class FakeWindow : public LauncherWindow {
+ public:
+  explicit FakeWindow(Log& log) : log_(log) {}
+  FakeHistory history;
+  std::string commandText;
+  bool minimizeChecked = false;
+  bool closeChecked = false;
+  bool minimized = false;
+  WindowPosition restored{100, 100};
+  std::vector<ShownMessage> messages;
+  void RegisterMainClass() override { log_.push_back("register class"); }
+  void CreateMainWindow(int32_t left, int32_t top) override {
+    log_.push_back("create window " + std::to_string(left) + "," + std::to_string(top));
+  }
+  void CreateRemainingControls(int32_t doMinimize, int32_t doClose) override {
+    log_.push_back("create remaining " + std::to_string(doMinimize) + "," +
+                   std::to_string(doClose));
+  }
+  int RunMessageLoop() override {
+    log_.push_back("message loop");
+    return 0;
+  }
+  HistoryList& History() override { return history; }
+  std::string CommandText() override { return commandText; }
+  void SetCommandText(const std::string& text) override {
+    log_.push_back("set text " + text);
+    commandText = text;
+  }
+  void FocusCommandField() override { log_.push_back("focus"); }
+  bool IsMinimizeChecked() override { return minimizeChecked; }
+  bool IsCloseChecked() override { return closeChecked; }
+  void Minimize() override {
+    log_.push_back("minimize");
+    minimized = true;
+  }
+  WindowPosition RestoredPosition() override { return restored; }
+  void ShowMessage(MessageOwner owner, const std::string& text, const std::string& caption,
+                   unsigned type) override {
+    log_.push_back("message " + caption);
+    messages.push_back({owner, text, caption, type});
+  }
+  void ReleaseWindowResources() override { log_.push_back("release"); }
+
+ private:
+  Log& log_;
+};
+
+// The whole fake platform, wired together.
+struct FakePlatform {
+  Log log;
+  FakeSettings settings{log};
+  FakeProcess process{log};
+  FakeEnvironment environment;
+  FakeShell shell{log};
+  FakeWindow window{log};
+  Platform platform{process, settings, environment, shell, window};
+  LauncherState state;
+};
+
+}  // namespace tovik::testing

@@ -1,0 +1,99 @@
+// Launch history: load rules, save order and form, insert and delete-current.
+#include "core/launch_history.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "core/launch.h"
+#include "tests/core/fakes.h"
+
+namespace tovik {
+namespace {
+
+using ::testing::ElementsAre;
+using testing::FakePlatform;
+using ::testing::IsEmpty;
+
+struct LoadCase {
+  const char* name;
+  std::map<std::string, std::string> values;
+  std::vector<std::string> loaded;
+};
+
+TEST(LoadHistory, FollowsCountAndTheDefaults) {
+  const LoadCase cases[] = {
+      {"no count", {}, {}},
+      {"zero", {{"Main/Count", "0"}, {"MRU/MRU0", "a"}}, {}},
+      {"negative", {{"Main/Count", "-3"}, {"MRU/MRU0", "a"}}, {}},
+      {"lowest", {{"Main/Count", "$80000000"}, {"MRU/MRU0", "a"}}, {}},
+      {"missing keys read 0",
+       {{"Main/Count", "3"}, {"MRU/MRU0", "a"}, {"MRU/MRU1", "b"}},
+       {"a", "b", "0"}},
+      {"empty skipped",
+       {{"Main/Count", "3"}, {"MRU/MRU0", "a"}, {"MRU/MRU1", ""}, {"MRU/MRU2", "c"}},
+       {"a", "c"}},
+      {"beyond count ignored", {{"Main/Count", "1"}, {"MRU/MRU0", "a"}, {"MRU/MRU1", "b"}}, {"a"}},
+      {"duplicates kept", {{"Main/Count", "2"}, {"MRU/MRU0", "a"}, {"MRU/MRU1", "A"}}, {"a", "A"}},
+  };
+  for (const LoadCase& c : cases) {
+    FakePlatform fake;
+    fake.settings.values = c.values;
+    LoadHistory(fake.settings, "s.ini", fake.window.history);
+    EXPECT_EQ(fake.window.history.entries, c.loaded) << c.name;
+  }
+}
+
+TEST(LoadHistory, HugeCountReadsAtMost65536Positions) {
+  FakePlatform fake;
+  fake.settings.values = {{"Main/Count", "2147483647"}};
+  LoadHistory(fake.settings, "s.ini", fake.window.history);
+  EXPECT_EQ(fake.window.history.entries.size(), 65536u);
+  EXPECT_EQ(fake.log.back(), "read MRU/MRU65535 @s.ini");
+}
+
+TEST(LoadHistory, MalformedCountRaises) {
+  FakePlatform fake;
+  fake.settings.values = {{"Main/Count", "x"}};
+  EXPECT_THROW(LoadHistory(fake.settings, "s.ini", fake.window.history), EConvertError);
+}
+
+TEST(SaveHistory, WritesCountThenEveryEntryEncoded) {
+  FakePlatform fake;
+  fake.window.history.entries = {"calc", "\"C:\\My Files\\a.txt\"",
+                                 testing::FakeHistory::kUnfetchable};
+  SaveHistory(fake.settings, "s.ini", fake.window.history);
+  EXPECT_THAT(fake.settings.writes,
+              ElementsAre("Main/Count=3", "MRU/MRU0=calc", "MRU/MRU1=\"\"C:\\My Files\\a.txt\"\"",
+                          "MRU/MRU2="));
+}
+
+TEST(RememberLaunch, InsertsAtTopUnlessAnEntryMatchesInAnyCase) {
+  testing::FakeHistory history;
+  RememberLaunch(history, "calc");
+  RememberLaunch(history, "notepad");
+  RememberLaunch(history, "CALC");
+  EXPECT_THAT(history.entries, ElementsAre("notepad", "calc"));
+}
+
+TEST(DeleteCurrentCommand, RemovesFirstMatchAndClearsTheField) {
+  FakePlatform fake;
+  fake.window.history.entries = {"a", "Calc", "calc"};
+  fake.window.commandText = "CALC";
+  DeleteCurrentCommand(fake.window);
+  EXPECT_THAT(fake.window.history.entries, ElementsAre("a", "calc"));
+  EXPECT_EQ(fake.window.commandText, "");
+  EXPECT_EQ(fake.log.back(), "focus");
+}
+
+TEST(DeleteCurrentCommand, KeepsTextWhenNothingMatches) {
+  FakePlatform fake;
+  fake.window.history.entries = {"a"};
+  fake.window.commandText = "b";
+  DeleteCurrentCommand(fake.window);
+  EXPECT_THAT(fake.window.history.entries, ElementsAre("a"));
+  EXPECT_EQ(fake.window.commandText, "b");
+  EXPECT_THAT(fake.log, ElementsAre("focus"));
+}
+
+}  // namespace
+}  // namespace tovik
