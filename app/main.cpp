@@ -1,0 +1,18 @@
+// Process entry: the real platform, wired to the core, with start-up inside the failure handler.
+#include <windows.h>
+
+#include "win32/front_end.h"
+#include "win32/platform.h"
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  using namespace tovik::win32;
+  Win32Process process;
+  ProfileSettingsStore settings;
+  Win32Environment environment;
+  Win32Shell shell;
+  Win32Window window;
+  tovik::Platform platform{process, settings, environment, shell, window};
+  FrontEndState& launcher = Launcher();
+  launcher.platform = &platform;
+  return tovik::RunLauncher(launcher.core, platform);
+}

@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# A private Wine session for the tests: its own prefix under the build tree, its own Xvfb display.
+#   wine-session.sh start | stop | run PROGRAM [ARGS...] | env
+# TOVIK_WINE_ROOT names the folder that holds the prefix and the session's files.
+set -u
+root=${TOVIK_WINE_ROOT:?TOVIK_WINE_ROOT must name the test run folder}
+export WINEPREFIX=${WINEPREFIX_OVERRIDE:-$root/wineprefix}
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+display_file=$root/wine-display
+xvfb_pid_file=$root/xvfb.pid
+
+load_display() {
+  [ -f "$display_file" ] && export DISPLAY=":$(cat "$display_file")"
+}
+
+start_xvfb() {
+  local n
+  for n in $(seq 91 160); do
+    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
+    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    local pid=$!
+    for _ in $(seq 100); do
+      [ -e "/tmp/.X11-unix/X$n" ] && break
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 0.05
+    done
+    if [ -e "/tmp/.X11-unix/X$n" ]; then
+      echo "$n" >"$display_file"
+      echo "$pid" >"$xvfb_pid_file"
+      export DISPLAY=":$n"
+      return 0
+    fi
+    kill "$pid" 2>/dev/null
+  done
+  echo "wine-session: no free X display" >&2
+  return 1
+}
+
+# A virtual desktop gives every window a frame and title bar, as on Windows. Its values count
+# only from the next wineserver, so the server that wineboot started is ended.
+make_prefix() {
+  [ -f "$WINEPREFIX/.tovik-ready" ] && return 0
+  mkdir -p "$WINEPREFIX"
+  wineboot -i >/dev/null 2>&1
+  wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+  wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+  wineserver -k 2>/dev/null
+  wineserver -w 2>/dev/null
+  touch "$WINEPREFIX/.tovik-ready"
+}
+
+case "${1:-}" in
+  start)
+    mkdir -p "$root"
+    "$0" stop >/dev/null 2>&1
+    start_xvfb || exit 1
+    make_prefix || exit 1
+    wineserver -p
+    # The first program of a server starts the desktop; do it now, not inside a timed test.
+    wine cmd /c exit 0 >/dev/null 2>&1
+    ;;
+  stop)
+    load_display
+    wineserver -k 2>/dev/null
+    if [ -f "$xvfb_pid_file" ]; then
+      kill "$(cat "$xvfb_pid_file")" 2>/dev/null
+      rm -f "$xvfb_pid_file"
+    fi
+    rm -f "$display_file"
+    ;;
+  run)
+    shift
+    load_display
+    exec wine "$@"
+    ;;
+  env)
+    load_display
+    echo "export WINEPREFIX='$WINEPREFIX' WINEDEBUG=-all WINEDLLOVERRIDES='$WINEDLLOVERRIDES' DISPLAY='${DISPLAY:-}'"
+    ;;
+  *)
+    echo "usage: wine-session.sh start|stop|run PROGRAM [ARGS...]|env" >&2
+    exit 2
+    ;;
+esac

@@ -1,0 +1,234 @@
+// Main window and controls: class, window, the nine controls, fonts, and the window interface.
+#include <shellapi.h>
+#include <windows.h>
+
+#include <vector>
+
+#include "win32/front_end.h"
+
+namespace tovik::win32 {
+namespace {
+
+struct ControlSpec {
+  const char* className;
+  const char* text;
+  DWORD style;
+  DWORD extendedStyle;
+  int x, y, width, height;
+  int id;
+};
+
+// The nine controls in creation order; the keyboard's tab order follows it.
+constexpr ControlSpec kIcon{"Static", "MAINICON", 0x50000003, 0, 10, 2, 1, 2, 0};
+constexpr ControlSpec kCancel{"Button", "Cancel", 0x50011000, 0, 308, 93, 65, 24, 0};
+constexpr ControlSpec kBrowse{"Button", "Browse...", 0x50011000, 0, 162, 93, 65, 24, 0};
+constexpr ControlSpec kCommandField{"COMBOBOX", "", 0x50210042, 0x200, 14, 48, 360, 140, 0};
+constexpr ControlSpec kStart{"Button", "Start", 0x50010001, 0, 235, 93, 65, 24, 0};
+constexpr ControlSpec kMinimizeBox{"Button", " minimize", 0x50010003,    0, 17, 102,
+                                   70,       24,          kMinimizeBoxId};
+constexpr ControlSpec kCloseBox{"Button", " close", 0x50010003, 0, 17, 82, 70, 24, kCloseBoxId};
+constexpr ControlSpec kCaption{
+    "Static", "Enter a process to start", 0x50000000, 0x20, 50, 12, 160, 21, 0};
+constexpr ControlSpec kXButton{"Button", "X", 0x50011000, 0, 354, 24, 20, 20, 0};
+
+constexpr DWORD kMainStyle = 0x100A0000;  // WS_VISIBLE | WS_SYSMENU | WS_MINIMIZEBOX
+constexpr int kMainWidth = 390;
+constexpr int kMainHeight = 155;
+
+HWND CreateControl(const ControlSpec& spec) {
+  FrontEndState& s = Launcher();
+  return CreateWindowExA(spec.extendedStyle, spec.className, spec.text, spec.style, spec.x, spec.y,
+                         spec.width, spec.height, s.mainWindow,
+                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), s.instance,
+                         nullptr);
+}
+
+// Each creation overwrites the one font slot; the last font is the one released at exit.
+HFONT CreateTahoma(int weight) {
+  Launcher().font =
+      CreateFontA(13, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0, 0, 0, "Tahoma");
+  return Launcher().font;
+}
+
+void GiveFont(HWND control, HFONT font) {
+  SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), 0);
+}
+
+// The former procedure is read immediately before the replacement goes in.
+void ReplaceProcedure(HWND control, WNDPROC& formerSlot, WNDPROC replacement) {
+  formerSlot = reinterpret_cast<WNDPROC>(GetWindowLongA(control, GWL_WNDPROC));
+  SetWindowLongA(control, GWL_WNDPROC, reinterpret_cast<LONG>(replacement));
+}
+
+HWND CommandFieldEdit() {
+  COMBOBOXINFO info{};
+  info.cbSize = sizeof info;
+  return GetComboBoxInfo(Launcher().commandField, &info) ? info.hwndItem : nullptr;
+}
+
+LRESULT SendToField(UINT message, WPARAM wParam, LPARAM lParam) {
+  return SendMessageA(Launcher().commandField, message, wParam, lParam);
+}
+
+}  // namespace
+
+FrontEndState& Launcher() {
+  static FrontEndState state;
+  return state;
+}
+
+WindowPosition ScreenPositionOf(const RECT& restored, const RECT& workArea, const RECT& monitor) {
+  return {static_cast<int32_t>(restored.left + workArea.left - monitor.left),
+          static_cast<int32_t>(restored.top + workArea.top - monitor.top)};
+}
+
+size_t ComboHistory::Count() {
+  const LRESULT count = SendToField(CB_GETCOUNT, 0, 0);
+  return count < 0 ? 0 : static_cast<size_t>(count);
+}
+
+std::optional<std::string> ComboHistory::EntryText(size_t position) {
+  // Ask for the length first so an entry of any length is fetched whole.
+  const LRESULT length = SendToField(CB_GETLBTEXTLEN, position, 0);
+  if (length < 0) return std::nullopt;
+  std::vector<char> buffer(static_cast<size_t>(length) + 1);
+  const LRESULT copied =
+      SendToField(CB_GETLBTEXT, position, reinterpret_cast<LPARAM>(buffer.data()));
+  if (copied < 0) return std::nullopt;
+  return std::string(buffer.data());
+}
+
+std::optional<size_t> ComboHistory::Find(const std::string& text) {
+  const LRESULT found = SendToField(CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                    reinterpret_cast<LPARAM>(text.c_str()));
+  if (found < 0) return std::nullopt;
+  return static_cast<size_t>(found);
+}
+
+void ComboHistory::Append(const std::string& text) {
+  SendToField(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+void ComboHistory::InsertAtTop(const std::string& text) {
+  SendToField(CB_INSERTSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+void ComboHistory::Delete(size_t position) { SendToField(CB_DELETESTRING, position, 0); }
+
+void Win32Window::RegisterMainClass() {
+  FrontEndState& s = Launcher();
+  s.instance = GetModuleHandleA(nullptr);
+  s.windowClass = WNDCLASSA{};
+  s.windowClass.style = CS_PARENTDC;
+  s.windowClass.lpfnWndProc = MainWindowProc;
+  s.windowClass.hInstance = s.instance;
+  s.windowClass.hIcon = LoadIconA(s.instance, "MAINICON");
+  s.windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+  s.windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  s.windowClass.lpszClassName = kClassName;
+  // Without its class the window never appears and the process would wait unseen.
+  if (!RegisterClassA(&s.windowClass)) RaiseException("Tovik could not register its window class");
+}
+
+void Win32Window::CreateMainWindow(int32_t left, int32_t top) {
+  FrontEndState& s = Launcher();
+  s.mainWindow = CreateWindowExA(WS_EX_TOPMOST, kClassName, kWindowTitle, kMainStyle, left, top,
+                                 kMainWidth, kMainHeight, nullptr, nullptr, s.instance, nullptr);
+  if (!s.mainWindow) RaiseException("Tovik could not create its main window");
+  DragAcceptFiles(s.mainWindow, TRUE);
+  HMENU systemMenu = GetSystemMenu(s.mainWindow, FALSE);
+  AppendMenuA(systemMenu, MF_SEPARATOR, kAboutItemId, "");
+  AppendMenuA(systemMenu, MF_BYPOSITION, kAboutItemId, "About...");
+  const HFONT regular = CreateTahoma(FW_DONTCARE);
+  CreateControl(kIcon);
+  s.cancelButton = CreateControl(kCancel);
+  GiveFont(s.cancelButton, regular);
+  ReplaceProcedure(s.cancelButton, s.formerCancelProc, CancelButtonProc);
+  s.browseButton = CreateControl(kBrowse);
+  GiveFont(s.browseButton, regular);
+  ReplaceProcedure(s.browseButton, s.formerBrowseProc, BrowseButtonProc);
+  s.commandField = CreateControl(kCommandField);
+  GiveFont(s.commandField, regular);
+}
+
+void Win32Window::CreateRemainingControls(int32_t doMinimize, int32_t doClose) {
+  FrontEndState& s = Launcher();
+  // The regular font is still the one created with the main window; the slot holds it now.
+  const HFONT regular = s.font;
+  s.startButton = CreateControl(kStart);
+  GiveFont(s.startButton, regular);
+  ReplaceProcedure(s.startButton, s.formerStartProc, StartButtonProc);
+  s.minimizeBox = CreateControl(kMinimizeBox);
+  GiveFont(s.minimizeBox, regular);
+  CheckDlgButton(s.mainWindow, kMinimizeBoxId, static_cast<UINT>(doMinimize));
+  if (doClose == 1) EnableWindow(s.minimizeBox, FALSE);
+  if (doClose == 0) EnableWindow(s.minimizeBox, TRUE);
+  s.closeBox = CreateControl(kCloseBox);
+  GiveFont(s.closeBox, regular);
+  CheckDlgButton(s.mainWindow, kCloseBoxId, static_cast<UINT>(doClose));
+  ReplaceProcedure(s.closeBox, s.formerCloseProc, CloseBoxProc);
+  const HWND caption = CreateControl(kCaption);
+  GiveFont(caption, CreateTahoma(FW_BOLD));
+  s.xButton = CreateControl(kXButton);
+  GiveFont(s.xButton, CreateTahoma(FW_BOLD));
+  ReplaceProcedure(s.xButton, s.formerXProc, XButtonProc);
+}
+
+std::string Win32Window::CommandText() {
+  const HWND field = Launcher().commandField;
+  std::vector<char> buffer(static_cast<size_t>(GetWindowTextLengthA(field)) + 1);
+  GetWindowTextA(field, buffer.data(), static_cast<int>(buffer.size()));
+  return std::string(buffer.data());
+}
+
+void Win32Window::SetCommandText(const std::string& text) {
+  const WPARAM end = text.size();
+  SetWindowTextA(Launcher().commandField, text.c_str());
+  SendToField(EM_SETSEL, end, static_cast<LPARAM>(end));
+  // The combo box does not pass the request on; its edit box places the caret at the end.
+  if (const HWND edit = CommandFieldEdit()) {
+    SendMessageA(edit, EM_SETSEL, end, static_cast<LPARAM>(end));
+  }
+}
+
+void Win32Window::FocusCommandField() { SetFocus(Launcher().commandField); }
+
+bool Win32Window::IsMinimizeChecked() {
+  return IsDlgButtonChecked(Launcher().mainWindow, kMinimizeBoxId) == BST_CHECKED;
+}
+
+bool Win32Window::IsCloseChecked() {
+  return IsDlgButtonChecked(Launcher().mainWindow, kCloseBoxId) == BST_CHECKED;
+}
+
+void Win32Window::Minimize() { ShowWindow(Launcher().mainWindow, SW_MINIMIZE); }
+
+WindowPosition Win32Window::RestoredPosition() {
+  const HWND window = Launcher().mainWindow;
+  WINDOWPLACEMENT placement{};
+  placement.length = sizeof placement;
+  GetWindowPlacement(window, &placement);
+  // The placement is relative to the work area; the window is created in screen coordinates.
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  if (!GetMonitorInfoA(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor)) {
+    return {static_cast<int32_t>(placement.rcNormalPosition.left),
+            static_cast<int32_t>(placement.rcNormalPosition.top)};
+  }
+  return ScreenPositionOf(placement.rcNormalPosition, monitor.rcWork, monitor.rcMonitor);
+}
+
+void Win32Window::ShowMessage(MessageOwner owner, const std::string& text,
+                              const std::string& caption, unsigned type) {
+  const HWND ownerWindow = owner == MessageOwner::kMainWindow ? Launcher().mainWindow : nullptr;
+  MessageBoxA(ownerWindow, text.c_str(), caption.c_str(), type);
+}
+
+void Win32Window::ReleaseWindowResources() {
+  FrontEndState& s = Launcher();
+  DeleteObject(s.font);
+  DragAcceptFiles(s.mainWindow, FALSE);
+  UnregisterClassA(kClassName, s.instance);
+}
+
+}  // namespace tovik::win32
