@@ -2,6 +2,8 @@
 #pragma once
 
 #include <windows.h>
+// windows.h first: the other platform headers need its types.
+#include <shellapi.h>
 
 #include "core/launch.h"
 #include "core/launcher_state.h"

@@ -1,6 +1,7 @@
 // Main window and controls: class, window, the nine controls, fonts, and the window interface.
-#include <shellapi.h>
 #include <windows.h>
+// windows.h first: the other platform headers need its types.
+#include <shellapi.h>
 
 #include <vector>
 

@@ -1,8 +1,9 @@
 // Win32 process, profile, environment and shell calls, each fetching its text whole.
 #include "win32/platform.h"
 
-#include <shellapi.h>
 #include <windows.h>
+// windows.h first: the other platform headers need its types.
+#include <shellapi.h>
 
 #include <vector>
 
