@@ -56,9 +56,10 @@ case "${1:-}" in
     "$0" stop >/dev/null 2>&1
     start_xvfb || exit 1
     make_prefix || exit 1
-    wineserver -p
+    # Daemons keep no handle on the caller's output, or ctest would wait for them forever.
+    wineserver -p </dev/null >/dev/null 2>&1
     # The first program of a server starts the desktop; do it now, not inside a timed test.
-    wine cmd /c exit 0 >/dev/null 2>&1
+    wine cmd /c exit 0 </dev/null >/dev/null 2>&1
     ;;
   stop)
     load_display

@@ -1,0 +1,244 @@
+// Test probe: reads and drives the running launcher from another process, printing JSON.
+// Cross-process text comes back as UTF-16 under Wine, so the probe uses the W forms.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string Utf8(const std::wstring& text) {
+  if (text.empty()) return {};
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                       nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
+                      nullptr, nullptr);
+  return out;
+}
+
+std::string Json(const std::wstring& text) {
+  std::string out = "\"";
+  for (unsigned char c : Utf8(text)) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      out += escaped;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+std::string Num(long long value) { return std::to_string(value); }
+
+std::wstring WindowText(HWND window) {
+  const LRESULT length = SendMessageW(window, WM_GETTEXTLENGTH, 0, 0);
+  std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+  SendMessageW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+  text.resize(wcslen(text.c_str()));
+  return text;
+}
+
+std::wstring ClassOf(HWND window) {
+  wchar_t name[256] = {};
+  GetClassNameW(window, name, 256);
+  return name;
+}
+
+HWND FindLauncher() { return FindWindowW(L"launcherclass", nullptr); }
+
+std::string RectJson(const RECT& r) {
+  return "[" + Num(r.left) + "," + Num(r.top) + "," + Num(r.right) + "," + Num(r.bottom) + "]";
+}
+
+// A window's rectangle in its parent's client coordinates.
+RECT RectInParent(HWND window) {
+  RECT r;
+  GetWindowRect(window, &r);
+  MapWindowPoints(nullptr, GetParent(window), reinterpret_cast<POINT*>(&r), 2);
+  return r;
+}
+
+std::string WindowJson(HWND window) {
+  std::string out = "{\"hwnd\":" + Num(reinterpret_cast<INT_PTR>(window));
+  out += ",\"class\":" + Json(ClassOf(window)) + ",\"text\":" + Json(WindowText(window));
+  out += ",\"style\":" + Num(static_cast<DWORD>(GetWindowLongW(window, GWL_STYLE)));
+  out += ",\"exstyle\":" + Num(static_cast<DWORD>(GetWindowLongW(window, GWL_EXSTYLE)));
+  out += ",\"id\":" + Num(GetWindowLongW(window, GWL_ID));
+  out += ",\"enabled\":" + Num(IsWindowEnabled(window) ? 1 : 0);
+  out += ",\"visible\":" + Num(IsWindowVisible(window) ? 1 : 0);
+  if (ClassOf(window) == L"Button") out += ",\"check\":" + Num(SendMessageW(window, BM_GETCHECK, 0, 0));
+  out += ",\"rect\":" + RectJson(GetParent(window) ? RectInParent(window) : RECT{});
+  return out + "}";
+}
+
+std::string ComboJson(HWND combo) {
+  std::string out = "{\"text\":" + Json(WindowText(combo)) + ",\"items\":[";
+  const LRESULT count = SendMessageW(combo, CB_GETCOUNT, 0, 0);
+  for (LRESULT i = 0; i < count; ++i) {
+    std::wstring item(static_cast<size_t>(SendMessageW(combo, CB_GETLBTEXTLEN, i, 0)) + 1, L'\0');
+    SendMessageW(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(item.data()));
+    item.resize(wcslen(item.c_str()));
+    out += (i ? "," : "") + Json(item);
+  }
+  out += "],\"dropped\":" + Num(SendMessageW(combo, CB_GETDROPPEDSTATE, 0, 0));
+  DWORD start = 0, end = 0;
+  if (HWND edit = FindWindowExW(combo, nullptr, L"Edit", nullptr)) {
+    SendMessageW(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+    out += ",\"edit\":" + Num(reinterpret_cast<INT_PTR>(edit));
+  }
+  return out + ",\"selection\":[" + Num(start) + "," + Num(end) + "]}";
+}
+
+// Top-level windows of the launcher's process other than the main window (message boxes).
+std::vector<HWND> OtherWindows(DWORD process, HWND main) {
+  std::vector<HWND> found;
+  for (HWND w = GetTopWindow(nullptr); w; w = GetWindow(w, GW_HWNDNEXT)) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(w, &owner);
+    if (owner == process && w != main && IsWindowVisible(w)) found.push_back(w);
+  }
+  return found;
+}
+
+std::string BoxJson(HWND box) {
+  std::string out = "{\"window\":" + WindowJson(box) + ",\"owner\":" +
+                    Num(reinterpret_cast<INT_PTR>(GetWindow(box, GW_OWNER))) + ",\"children\":[";
+  bool first = true;
+  for (HWND c = GetWindow(box, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+    out += (first ? "" : ",") + WindowJson(c);
+    first = false;
+  }
+  return out + "]}";
+}
+
+int Tree(HWND main) {
+  DWORD process = 0;
+  const DWORD thread = GetWindowThreadProcessId(main, &process);
+  GUITHREADINFO gui{};
+  gui.cbSize = sizeof gui;
+  GetGUIThreadInfo(thread, &gui);
+  WINDOWPLACEMENT placement{};
+  placement.length = sizeof placement;
+  GetWindowPlacement(main, &placement);
+  RECT outer, client;
+  GetWindowRect(main, &outer);
+  GetClientRect(main, &client);
+  std::string out = "{\"main\":" + WindowJson(main) + ",\"pid\":" + Num(process);
+  out += ",\"outer\":" + RectJson(outer) + ",\"client\":" + RectJson(client);
+  out += ",\"iconic\":" + Num(IsIconic(main) ? 1 : 0) + ",\"normal\":" +
+         RectJson(placement.rcNormalPosition);
+  out += ",\"focus\":" + Num(reinterpret_cast<INT_PTR>(gui.hwndFocus));
+  out += ",\"focusParent\":" + Num(reinterpret_cast<INT_PTR>(gui.hwndFocus ? GetParent(gui.hwndFocus) : nullptr));
+  out += ",\"active\":" + Num(reinterpret_cast<INT_PTR>(gui.hwndActive));
+  out += ",\"foreground\":" + Num(reinterpret_cast<INT_PTR>(GetForegroundWindow()));
+  out += ",\"children\":[";
+  HWND combo = nullptr;
+  bool first = true;
+  for (HWND c = GetWindow(main, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+    out += (first ? "" : ",") + WindowJson(c);
+    if (ClassOf(c) == L"ComboBox") combo = c;
+    first = false;
+  }
+  out += "],\"combo\":" + (combo ? ComboJson(combo) : std::string("null"));
+  out += ",\"boxes\":[";
+  first = true;
+  for (HWND box : OtherWindows(process, main)) {
+    out += (first ? "" : ",") + BoxJson(box);
+    first = false;
+  }
+  std::printf("%s]}\n", out.c_str());
+  return 0;
+}
+
+// A window of the probe's own that takes the foreground and stays until the probe is ended.
+int Hold() {
+  WNDCLASSW cls{};
+  cls.lpfnWndProc = DefWindowProcW;
+  cls.hInstance = GetModuleHandleW(nullptr);
+  cls.lpszClassName = L"probeholder";
+  cls.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+  RegisterClassW(&cls);
+  HWND w = CreateWindowExW(0, L"probeholder", L"Probe holder", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                           600, 500, 300, 200, nullptr, nullptr, cls.hInstance, nullptr);
+  SetForegroundWindow(w);
+  std::printf("%lld\n", static_cast<long long>(reinterpret_cast<INT_PTR>(w)));
+  std::fflush(stdout);
+  MSG m;
+  while (GetMessageW(&m, nullptr, 0, 0) > 0) DispatchMessageW(&m);
+  return 0;
+}
+
+HWND ChildWithText(HWND main, const wchar_t* text) {
+  for (HWND c = GetWindow(main, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+    if (WindowText(c) == text) return c;
+  }
+  return nullptr;
+}
+
+int Usage() {
+  std::fprintf(stderr,
+               "usage: probe wait MS | tree | hold | post MSG WPARAM [LPARAM|=ControlText] |\n"
+               "       send MSG WPARAM [LPARAM] | quit | close-box | set-text TEXT\n");
+  return 2;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc < 2) return Usage();
+  const std::wstring verb = argv[1];
+  if (verb == L"hold") return Hold();
+  if (verb == L"wait") {
+    const DWORD deadline = GetTickCount() + (argc > 2 ? wcstoul(argv[2], nullptr, 10) : 10000);
+    while (GetTickCount() < deadline) {
+      HWND main = FindLauncher();
+      if (main && IsWindowVisible(main) && FindWindowExW(main, nullptr, nullptr, L"X")) return 0;
+      Sleep(20);
+    }
+    return 1;
+  }
+  HWND main = FindLauncher();
+  if (!main) {
+    std::fprintf(stderr, "probe: no launcher window\n");
+    return 1;
+  }
+  if (verb == L"tree") return Tree(main);
+  if (verb == L"quit") {
+    return PostThreadMessageW(GetWindowThreadProcessId(main, nullptr), WM_QUIT, 0, 0) ? 0 : 1;
+  }
+  if ((verb == L"post" || verb == L"send") && argc >= 4) {
+    const UINT message = wcstoul(argv[2], nullptr, 0);
+    const WPARAM wParam = wcstoul(argv[3], nullptr, 0);
+    LPARAM lParam = 0;
+    if (argc > 4) {
+      lParam = argv[4][0] == L'='
+                   ? reinterpret_cast<LPARAM>(ChildWithText(main, argv[4] + 1))
+                   : static_cast<LPARAM>(wcstol(argv[4], nullptr, 0));
+    }
+    if (verb == L"send") {
+      DWORD_PTR result = 0;
+      SendMessageTimeoutW(main, message, wParam, lParam, SMTO_ABORTIFHUNG, 3000, &result);
+      return 0;
+    }
+    return PostMessageW(main, message, wParam, lParam) ? 0 : 1;
+  }
+  if (verb == L"set-text" && argc >= 3) {
+    HWND combo = FindWindowExW(main, nullptr, L"ComboBox", nullptr);
+    return SendMessageW(combo, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[2])) ? 0 : 1;
+  }
+  if (verb == L"close-box") {
+    DWORD process = 0;
+    GetWindowThreadProcessId(main, &process);
+    for (HWND box : OtherWindows(process, main)) PostMessageW(box, WM_CLOSE, 0, 0);
+    return 0;
+  }
+  return Usage();
+}

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Sets up what is missing, builds the native and the Windows trees, and runs every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+tools/setup.sh
+jobs=$(nproc)
+
+cmake -S . -B build/native -G Ninja
+cmake --build build/native -j "$jobs"
+ctest --test-dir build/native --output-on-failure -j "$jobs"
+
+cmake -S . -B build/win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
+cmake --build build/win32 -j "$jobs"
+# Serial: the Wine tests share one private display and one Wine session.
+ctest --test-dir build/win32 --output-on-failure
