@@ -70,6 +70,8 @@ struct FrontEndState {
   WNDPROC formerCloseProc = nullptr;
   WNDPROC formerXProc = nullptr;
   MSG message{};
+  // Set by SetCommandText: the next focus on the field puts the caret after the text.
+  bool caretToEnd = false;
 };
 
 FrontEndState& Launcher();

@@ -67,6 +67,14 @@ HWND CommandFieldEdit() {
   return GetComboBoxInfo(Launcher().commandField, &info) ? info.hwndItem : nullptr;
 }
 
+// The combo box does not pass a selection request on; its edit box takes it.
+void PutCaretAtEnd() {
+  if (const HWND edit = CommandFieldEdit()) {
+    const LRESULT end = GetWindowTextLengthA(edit);
+    SendMessageA(edit, EM_SETSEL, static_cast<WPARAM>(end), end);
+  }
+}
+
 LRESULT SendToField(UINT message, WPARAM wParam, LPARAM lParam) {
   return SendMessageA(Launcher().commandField, message, wParam, lParam);
 }
@@ -186,13 +194,17 @@ void Win32Window::SetCommandText(const std::string& text) {
   const WPARAM end = text.size();
   SetWindowTextA(Launcher().commandField, text.c_str());
   SendToField(EM_SETSEL, end, static_cast<LPARAM>(end));
-  // The combo box does not pass the request on; its edit box places the caret at the end.
-  if (const HWND edit = CommandFieldEdit()) {
-    SendMessageA(edit, EM_SETSEL, end, static_cast<LPARAM>(end));
-  }
+  PutCaretAtEnd();
+  Launcher().caretToEnd = true;
 }
 
-void Win32Window::FocusCommandField() { SetFocus(Launcher().commandField); }
+void Win32Window::FocusCommandField() {
+  FrontEndState& s = Launcher();
+  SetFocus(s.commandField);
+  // Gaining the focus selects the whole text; after a new text, typing must append to it.
+  if (s.caretToEnd) PutCaretAtEnd();
+  s.caretToEnd = false;
+}
 
 bool Win32Window::IsMinimizeChecked() {
   return IsDlgButtonChecked(Launcher().mainWindow, kMinimizeBoxId) == BST_CHECKED;

@@ -74,7 +74,8 @@ std::string WindowJson(HWND window) {
   out += ",\"id\":" + Num(GetWindowLongW(window, GWL_ID));
   out += ",\"enabled\":" + Num(IsWindowEnabled(window) ? 1 : 0);
   out += ",\"visible\":" + Num(IsWindowVisible(window) ? 1 : 0);
-  if (ClassOf(window) == L"Button") out += ",\"check\":" + Num(SendMessageW(window, BM_GETCHECK, 0, 0));
+  if (ClassOf(window) == L"Button")
+    out += ",\"check\":" + Num(SendMessageW(window, BM_GETCHECK, 0, 0));
   out += ",\"rect\":" + RectJson(GetParent(window) ? RectInParent(window) : RECT{});
   return out + "}";
 }
@@ -109,8 +110,9 @@ std::vector<HWND> OtherWindows(DWORD process, HWND main) {
 }
 
 std::string BoxJson(HWND box) {
-  std::string out = "{\"window\":" + WindowJson(box) + ",\"owner\":" +
-                    Num(reinterpret_cast<INT_PTR>(GetWindow(box, GW_OWNER))) + ",\"children\":[";
+  std::string out = "{\"window\":" + WindowJson(box) +
+                    ",\"owner\":" + Num(reinterpret_cast<INT_PTR>(GetWindow(box, GW_OWNER))) +
+                    ",\"children\":[";
   bool first = true;
   for (HWND c = GetWindow(box, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
     out += (first ? "" : ",") + WindowJson(c);
@@ -133,10 +135,11 @@ int Tree(HWND main) {
   GetClientRect(main, &client);
   std::string out = "{\"main\":" + WindowJson(main) + ",\"pid\":" + Num(process);
   out += ",\"outer\":" + RectJson(outer) + ",\"client\":" + RectJson(client);
-  out += ",\"iconic\":" + Num(IsIconic(main) ? 1 : 0) + ",\"normal\":" +
-         RectJson(placement.rcNormalPosition);
+  out += ",\"iconic\":" + Num(IsIconic(main) ? 1 : 0) +
+         ",\"normal\":" + RectJson(placement.rcNormalPosition);
   out += ",\"focus\":" + Num(reinterpret_cast<INT_PTR>(gui.hwndFocus));
-  out += ",\"focusParent\":" + Num(reinterpret_cast<INT_PTR>(gui.hwndFocus ? GetParent(gui.hwndFocus) : nullptr));
+  out += ",\"focusParent\":" +
+         Num(reinterpret_cast<INT_PTR>(gui.hwndFocus ? GetParent(gui.hwndFocus) : nullptr));
   out += ",\"active\":" + Num(reinterpret_cast<INT_PTR>(gui.hwndActive));
   out += ",\"foreground\":" + Num(reinterpret_cast<INT_PTR>(GetForegroundWindow()));
   out += ",\"children\":[";
@@ -219,9 +222,8 @@ int wmain(int argc, wchar_t** argv) {
     const WPARAM wParam = wcstoul(argv[3], nullptr, 0);
     LPARAM lParam = 0;
     if (argc > 4) {
-      lParam = argv[4][0] == L'='
-                   ? reinterpret_cast<LPARAM>(ChildWithText(main, argv[4] + 1))
-                   : static_cast<LPARAM>(wcstol(argv[4], nullptr, 0));
+      lParam = argv[4][0] == L'=' ? reinterpret_cast<LPARAM>(ChildWithText(main, argv[4] + 1))
+                                  : static_cast<LPARAM>(wcstol(argv[4], nullptr, 0));
     }
     if (verb == L"send") {
       DWORD_PTR result = 0;

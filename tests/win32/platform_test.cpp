@@ -35,7 +35,7 @@ TEST_F(ProfileStoreTest, ReadsValuesAsTheProfileReaderGivesThem) {
              "[Main]\r\nTop=\r\n  Left  =  -20  \r\nquoted=\"a b\"\r\nsingle='x'\r\n;Count=9\r\n"
              "[main]\r\nDoClose=7\r\n[MRU]\r\nMRU0=one\r\nmru0=two\r\n");
   const std::pair<const char*, const char*> cases[] = {
-      {"Top", ""},      {"Left", "-20"}, {"quoted", "a b"}, {"single", "x"},
+      {"Top", ""},       {"Left", "-20"},     {"quoted", "a b"}, {"single", "x"},
       {"Count", "dflt"}, {"DoClose", "dflt"}, {"TOP", ""},
   };
   for (const auto& [key, value] : cases) EXPECT_EQ(Read("Main", key), value) << key;
@@ -69,7 +69,8 @@ TEST_F(ProfileStoreTest, SaveCreatesTheFileInWriteOrder) {
 }
 
 TEST_F(ProfileStoreTest, ShorterHistoryLeavesOldKeysThatTheNextLoadIgnores) {
-  WriteBytes(path, "[Main]\r\nCount=5\r\n[MRU]\r\nMRU0=a\r\nMRU1=b\r\nMRU2=c\r\nMRU3=d\r\nMRU4=e\r\n");
+  WriteBytes(path,
+             "[Main]\r\nCount=5\r\n[MRU]\r\nMRU0=a\r\nMRU1=b\r\nMRU2=c\r\nMRU3=d\r\nMRU4=e\r\n");
   FakeHistory history;
   history.entries = {"x", "y"};
   SaveHistory(store, path, history);
@@ -83,8 +84,17 @@ TEST_F(ProfileStoreTest, ShorterHistoryLeavesOldKeysThatTheNextLoadIgnores) {
 
 TEST_F(ProfileStoreTest, HistoryValuesComeBackExactly) {
   FakeHistory history;
-  history.entries = {"\"C:\\My Files\\a.txt\"", "'single'", "\"open", "close\"", " lead",
-                     "trail ", "\ttab", "plain", "it's", "a \"b\" c", "%PATH% x",
+  history.entries = {"\"C:\\My Files\\a.txt\"",
+                     "'single'",
+                     "\"open",
+                     "close\"",
+                     " lead",
+                     "trail ",
+                     "\ttab",
+                     "plain",
+                     "it's",
+                     "a \"b\" c",
+                     "%PATH% x",
                      std::string(3000, 'L')};
   SaveHistory(store, path, history);
   FakeHistory loaded;
@@ -119,7 +129,8 @@ TEST(Win32Environment, ExpandsWholeAndReportsSpacesForQuoting) {
   const std::string longValue(1000, 'e');
   SetEnvironmentVariableA("TOVIK_LONG", longValue.c_str());
   win32::Win32Environment environment;
-  EXPECT_EQ(ExpandCommand("%TOVIK_SPACED%\\app.exe", environment), "\"C:\\Program Files\\app.exe\"");
+  EXPECT_EQ(ExpandCommand("%TOVIK_SPACED%\\app.exe", environment),
+            "\"C:\\Program Files\\app.exe\"");
   EXPECT_EQ(ExpandCommand("%TOVIK_LONG%\\x", environment), longValue + "\\x");
   EXPECT_EQ(ExpandCommand("%TOVIK_UNSET_VARIABLE%", environment), "%TOVIK_UNSET_VARIABLE%");
 }
@@ -140,8 +151,9 @@ TEST(Win32Process, GivesTheWholeModulePathAndTheCommandLine) {
   win32::Win32Process process;
   EXPECT_EQ(process.ModulePath(), ProgramFolder() + "platform_test.exe");
   EXPECT_EQ(process.CommandLine(), GetCommandLineA());
-  EXPECT_EQ(process.ModuleOffset(reinterpret_cast<std::uintptr_t>(GetModuleHandleA(nullptr)) + 0x1234),
-            0x1234u);
+  EXPECT_EQ(
+      process.ModuleOffset(reinterpret_cast<std::uintptr_t>(GetModuleHandleA(nullptr)) + 0x1234),
+      0x1234u);
   EXPECT_EQ(process.LoadText(65438), "");  // the test program carries no string table
 }
 

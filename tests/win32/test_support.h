@@ -21,8 +21,8 @@ inline std::string ProgramFolder() {
 inline std::string ScratchFolder(const std::string& name) {
   char temp[MAX_PATH];
   GetTempPathA(MAX_PATH, temp);
-  const std::string folder = std::string(temp) + "tovik-" + name + "-" +
-                             std::to_string(GetCurrentProcessId()) + "\\";
+  const std::string folder =
+      std::string(temp) + "tovik-" + name + "-" + std::to_string(GetCurrentProcessId()) + "\\";
   CreateDirectoryA(folder.c_str(), nullptr);
   return folder;
 }
