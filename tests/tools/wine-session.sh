@@ -45,6 +45,8 @@ make_prefix() {
   wineboot -i >/dev/null 2>&1
   wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
   wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+  # Wine draws the caption buttons with Marlett, which it finds only in the prefix's font folder.
+  cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null
   wineserver -k 2>/dev/null
   wineserver -w 2>/dev/null
   touch "$WINEPREFIX/.tovik-ready"
