@@ -151,3 +151,20 @@ class LauncherTest(unittest.TestCase):
     def _focused_tree(self):
         tree = json.loads(probe("tree"))
         return tree if self.focused_control(tree) else None
+
+
+def click_control(tree, text):
+    """A real mouse click in the middle of the control with this text."""
+    control = next(c for c in tree["children"] if c["text"] == text)
+    left, top, right, bottom = control["rect"]
+    x = tree["origin"][0] + (left + right) // 2
+    y = tree["origin"][1] + (top + bottom) // 2
+    xdotool("mousemove", str(x), str(y), "click", "1")
+
+
+def control(tree, text):
+    return next(c for c in tree["children"] if c["text"] == text)
+
+
+WM_COMMAND, WM_SYSCOMMAND, WM_ENDSESSION = 0x111, 0x112, 0x16
+FRESH_FILE = b"[Main]\r\nTop=100\r\nLeft=100\r\nDoClose=0\r\nDoMinimize=0\r\nCount=0\r\n"

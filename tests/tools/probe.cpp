@@ -134,7 +134,10 @@ int Tree(HWND main) {
   GetWindowRect(main, &outer);
   GetClientRect(main, &client);
   std::string out = "{\"main\":" + WindowJson(main) + ",\"pid\":" + Num(process);
+  POINT origin{0, 0};
+  ClientToScreen(main, &origin);
   out += ",\"outer\":" + RectJson(outer) + ",\"client\":" + RectJson(client);
+  out += ",\"origin\":[" + Num(origin.x) + "," + Num(origin.y) + "]";
   out += ",\"iconic\":" + Num(IsIconic(main) ? 1 : 0) +
          ",\"normal\":" + RectJson(placement.rcNormalPosition);
   out += ",\"focus\":" + Num(reinterpret_cast<INT_PTR>(gui.hwndFocus));
