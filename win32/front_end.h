@@ -25,6 +25,11 @@ class ComboHistory : public HistoryList {
   void Append(const std::string& text) override;
   void InsertAtTop(const std::string& text) override;
   void Delete(size_t position) override;
+
+ private:
+  // Entries this long or longer are not fetched with CB_GETLBTEXT.
+  static constexpr LRESULT kLongestListFetch = 511;
+  std::optional<std::string> EntryTextThroughField(size_t position);
 };
 
 class Win32Window : public LauncherWindow {

@@ -75,6 +75,12 @@ void PutCaretAtEnd() {
   }
 }
 
+std::string WindowTextOf(HWND window) {
+  std::vector<char> buffer(static_cast<size_t>(GetWindowTextLengthA(window)) + 1);
+  GetWindowTextA(window, buffer.data(), static_cast<int>(buffer.size()));
+  return std::string(buffer.data());
+}
+
 LRESULT SendToField(UINT message, WPARAM wParam, LPARAM lParam) {
   return SendMessageA(Launcher().commandField, message, wParam, lParam);
 }
@@ -100,11 +106,26 @@ std::optional<std::string> ComboHistory::EntryText(size_t position) {
   // Ask for the length first so an entry of any length is fetched whole.
   const LRESULT length = SendToField(CB_GETLBTEXTLEN, position, 0);
   if (length < 0) return std::nullopt;
+  if (length >= kLongestListFetch) return EntryTextThroughField(position);
   std::vector<char> buffer(static_cast<size_t>(length) + 1);
   const LRESULT copied =
       SendToField(CB_GETLBTEXT, position, reinterpret_cast<LPARAM>(buffer.data()));
   if (copied < 0) return std::nullopt;
   return std::string(buffer.data());
+}
+
+// Some platforms (Wine among them) convert an 8-bit CB_GETLBTEXT through a fixed 512-character
+// stack buffer and overrun it for longer entries. A long entry is read through the field's own
+// text instead, which has no such limit, and the field is put back as it was.
+std::optional<std::string> ComboHistory::EntryTextThroughField(size_t position) {
+  const HWND field = Launcher().commandField;
+  const std::string text = WindowTextOf(field);
+  const LRESULT selection = SendToField(CB_GETCURSEL, 0, 0);
+  if (SendToField(CB_SETCURSEL, position, 0) < 0) return std::nullopt;
+  std::string entry = WindowTextOf(field);
+  SendToField(CB_SETCURSEL, static_cast<WPARAM>(selection), 0);
+  SetWindowTextA(field, text.c_str());
+  return entry;
 }
 
 std::optional<size_t> ComboHistory::Find(const std::string& text) {
@@ -183,12 +204,7 @@ void Win32Window::CreateRemainingControls(int32_t doMinimize, int32_t doClose) {
   ReplaceProcedure(s.xButton, s.formerXProc, XButtonProc);
 }
 
-std::string Win32Window::CommandText() {
-  const HWND field = Launcher().commandField;
-  std::vector<char> buffer(static_cast<size_t>(GetWindowTextLengthA(field)) + 1);
-  GetWindowTextA(field, buffer.data(), static_cast<int>(buffer.size()));
-  return std::string(buffer.data());
-}
+std::string Win32Window::CommandText() { return WindowTextOf(Launcher().commandField); }
 
 void Win32Window::SetCommandText(const std::string& text) {
   const WPARAM end = text.size();

@@ -81,11 +81,11 @@ class Launcher:
     def ini_value(self, section, key):
         return json.loads(probe("ini-get", winpath(self.ini), section, key))
 
-    def start(self, *args, wait=True):
+    def start(self, *args, wait=True, timeout_ms=15000):
         self.process = subprocess.Popen([SESSION, "run", self.exe, *args], env=ENV,
                                         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                         stderr=subprocess.DEVNULL)
-        if wait and subprocess.run([SESSION, "run", os.path.join(BIN, "probe.exe"), "wait", "15000"],
+        if wait and subprocess.run([SESSION, "run", os.path.join(BIN, "probe.exe"), "wait", str(timeout_ms)],
                                    env=ENV, stdout=subprocess.DEVNULL,
                                    stderr=subprocess.DEVNULL).returncode != 0:
             raise AssertionError("the launcher window did not appear")
@@ -130,8 +130,8 @@ class Launcher:
 class LauncherTest(unittest.TestCase):
     """Gives each test its own launcher folder and ends whatever it left running."""
 
-    def launcher(self, ini=None):
-        launcher = Launcher(self.id().split(".")[-1], ini)
+    def launcher(self, ini=None, suffix=""):
+        launcher = Launcher(self.id().split(".")[-1] + suffix, ini)
         self.addCleanup(launcher.stop)
         return launcher
 

@@ -83,13 +83,17 @@ std::string WindowJson(HWND window) {
 std::string ComboJson(HWND combo) {
   std::string out = "{\"text\":" + Json(WindowText(combo)) + ",\"items\":[";
   const LRESULT count = SendMessageW(combo, CB_GETCOUNT, 0, 0);
-  for (LRESULT i = 0; i < count; ++i) {
+  auto itemText = [combo](LRESULT i) {
     std::wstring item(static_cast<size_t>(SendMessageW(combo, CB_GETLBTEXTLEN, i, 0)) + 1, L'\0');
     SendMessageW(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(item.data()));
     item.resize(wcslen(item.c_str()));
-    out += (i ? "," : "") + Json(item);
-  }
-  out += "],\"dropped\":" + Num(SendMessageW(combo, CB_GETDROPPEDSTATE, 0, 0));
+    return item;
+  };
+  // A long list is shown by its first entries and its last; the count tells the rest.
+  for (LRESULT i = 0; i < count && i < 1000; ++i) out += (i ? "," : "") + Json(itemText(i));
+  out += "],\"count\":" + Num(count);
+  out += ",\"last\":" + (count > 0 ? Json(itemText(count - 1)) : std::string("null"));
+  out += ",\"dropped\":" + Num(SendMessageW(combo, CB_GETDROPPEDSTATE, 0, 0));
   DWORD start = 0, end = 0;
   if (HWND edit = FindWindowExW(combo, nullptr, L"Edit", nullptr)) {
     SendMessageW(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
@@ -192,7 +196,8 @@ HWND ChildWithText(HWND main, const wchar_t* text) {
 int Usage() {
   std::fprintf(stderr,
                "usage: probe wait MS | tree | hold | post MSG WPARAM [LPARAM|=ControlText] |\n"
-               "       send MSG WPARAM [LPARAM] | quit | close-box | set-text TEXT | ini-get FILE SECTION KEY\n");
+               "       send MSG WPARAM [LPARAM] | quit | close-box | set-text TEXT | ini-get FILE "
+               "SECTION KEY\n");
   return 2;
 }
 
@@ -219,6 +224,20 @@ int wmain(int argc, wchar_t** argv) {
       Sleep(20);
     }
     return 1;
+  }
+  if (verb == L"boxes") {
+    // Dialog boxes of any process, for reports shown before or without the main window.
+    HWND main = FindLauncher();
+    std::string out =
+        "{\"main_visible\":" + Num(main && IsWindowVisible(main) ? 1 : 0) + ",\"boxes\":[";
+    bool first = true;
+    for (HWND w = GetTopWindow(nullptr); w; w = GetWindow(w, GW_HWNDNEXT)) {
+      if (ClassOf(w) != L"#32770" || !IsWindowVisible(w)) continue;
+      out += (first ? "" : ",") + BoxJson(w);
+      first = false;
+    }
+    std::printf("%s]}\n", out.c_str());
+    return 0;
   }
   HWND main = FindLauncher();
   if (!main) {

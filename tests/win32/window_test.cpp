@@ -129,7 +129,9 @@ TEST_F(StartedWindow, HistoryEntriesOfAnyLengthAreFetchedWhole) {
   HistoryList& history = Window().History();
   ASSERT_EQ(history.Count(), 2u);
   EXPECT_EQ(history.EntryText(0), "calc");
+  const std::string text = Window().CommandText();
   EXPECT_EQ(history.EntryText(1), std::string(5000, 'h'));
+  EXPECT_EQ(Window().CommandText(), text) << "fetching leaves the field as it was";
   EXPECT_EQ(history.EntryText(7), std::nullopt);
   EXPECT_EQ(history.Find("CALC"), 0u);
   EXPECT_EQ(history.Find("cal"), std::nullopt);
