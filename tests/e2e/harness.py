@@ -82,7 +82,8 @@ class Launcher:
         return json.loads(probe("ini-get", winpath(self.ini), section, key))
 
     def start(self, *args, wait=True, timeout_ms=15000):
-        self.process = subprocess.Popen([SESSION, "run", self.exe, *args], env=ENV,
+        env = dict(ENV, TOVIK_TEST_FOLDER=winpath(self.folder))
+        self.process = subprocess.Popen([SESSION, "run", self.exe, *args], env=env,
                                         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                         stderr=subprocess.DEVNULL)
         if wait and subprocess.run([SESSION, "run", os.path.join(BIN, "probe.exe"), "wait", str(timeout_ms)],
