@@ -82,6 +82,12 @@ class Launcher:
         return json.loads(probe("ini-get", winpath(self.ini), section, key))
 
     def start(self, *args, wait=True, timeout_ms=15000):
+        # The probe finds the launcher by its class: a stray one from elsewhere would mislead it.
+        if not eventually(lambda: probe("quit", check=False) is not None and
+                          subprocess.run([SESSION, "run", os.path.join(BIN, "probe.exe"), "tree"],
+                                         env=ENV, stdout=subprocess.DEVNULL,
+                                         stderr=subprocess.DEVNULL).returncode != 0, timeout=5):
+            raise AssertionError("another launcher window is open")
         env = dict(ENV, TOVIK_TEST_FOLDER=winpath(self.folder))
         self.process = subprocess.Popen([SESSION, "run", self.exe, *args], env=env,
                                         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
@@ -169,3 +175,16 @@ def control(tree, text):
 
 WM_COMMAND, WM_SYSCOMMAND, WM_ENDSESSION = 0x111, 0x112, 0x16
 FRESH_FILE = b"[Main]\r\nTop=100\r\nLeft=100\r\nDoClose=0\r\nDoMinimize=0\r\nCount=0\r\n"
+
+
+def file_uri(path):
+    """A file URI, percent-encoded as file managers send it."""
+    from urllib.parse import quote
+    return "file://" + quote(os.path.abspath(path))
+
+
+def drop_files(tree, *paths):
+    """A real XDND drop of `paths` on the launcher's caption area."""
+    x, y = tree["origin"][0] + 120, tree["origin"][1] + 22
+    subprocess.run([os.path.join(BIN, "xdnd-drop"), str(x), str(y), *map(file_uri, paths)],
+                   env=ENV, check=True, timeout=30)

@@ -265,7 +265,8 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (verb == L"set-text" && argc >= 3) {
     HWND combo = FindWindowExW(main, nullptr, L"ComboBox", nullptr);
-    return SendMessageW(combo, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[2])) ? 0 : 1;
+    // The combo box answers CB_OKAY (0) or a negative error.
+    return SendMessageW(combo, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[2])) < 0 ? 1 : 0;
   }
   if (verb == L"close-box") {
     DWORD process = 0;
