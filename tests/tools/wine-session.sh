@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # A private Wine session for the tests: its own prefix under the build tree, its own Xvfb display.
-#   wine-session.sh start | stop | run PROGRAM [ARGS...] | env
+#   wine-session.sh start | stop | prepare | run PROGRAM [ARGS...] | env
 # TOVIK_WINE_ROOT names the folder that holds the prefix and the session's files.
+# TOVIK_USE_DISPLAY=1 uses the caller's DISPLAY instead of a private one, without a virtual desktop.
 set -u
 root=${TOVIK_WINE_ROOT:?TOVIK_WINE_ROOT must name the test run folder}
 export WINEPREFIX=${WINEPREFIX_OVERRIDE:-$root/wineprefix}
@@ -11,7 +12,9 @@ display_file=$root/wine-display
 xvfb_pid_file=$root/xvfb.pid
 
 load_display() {
+  [ "${TOVIK_USE_DISPLAY:-0}" = 1 ] && return 0
   [ -f "$display_file" ] && export DISPLAY=":$(cat "$display_file")"
+  return 0
 }
 
 start_xvfb() {
@@ -43,8 +46,10 @@ make_prefix() {
   [ -f "$WINEPREFIX/.tovik-ready" ] && return 0
   mkdir -p "$WINEPREFIX"
   wineboot -i >/dev/null 2>&1
-  wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
-  wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+  if [ "${TOVIK_USE_DISPLAY:-0}" != 1 ]; then
+    wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+    wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+  fi
   # Wine draws the caption buttons with Marlett, which it finds only in the prefix's font folder.
   cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null
   wineserver -k 2>/dev/null
@@ -62,6 +67,10 @@ case "${1:-}" in
     wineserver -p </dev/null >/dev/null 2>&1
     # The first program of a server starts the desktop; do it now, not inside a timed test.
     wine cmd /c exit 0 </dev/null >/dev/null 2>&1
+    ;;
+  prepare)
+    mkdir -p "$root"
+    make_prefix </dev/null >/dev/null 2>&1
     ;;
   stop)
     load_display

@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Sets up what is missing, builds Tovik and runs it under Wine, passing its arguments on.
+# On a desktop it opens on your display. Without one it starts a private X server, saves a
+# screenshot of the window and keeps Tovik running until Ctrl+C, which ends it as Cancel does.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source_dir=$PWD
+tools/setup.sh
+cmake -S . -B build/win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake --no-warn-unused-cli >/dev/null
+cmake --build build/win32 --target tovik probe >/dev/null
+
+# Tovik keeps its settings beside itself, so it runs from a folder of its own.
+run_dir=$source_dir/build/win32/run/tovik
+mkdir -p "$run_dir"
+cp build/win32/bin/tovik.exe "$run_dir/tovik.exe"
+export TOVIK_WINE_ROOT=$source_dir/build/win32/run/wine
+[ -n "${WINEPREFIX:-}" ] && export WINEPREFIX_OVERRIDE=$WINEPREFIX
+session=$source_dir/tests/tools/wine-session.sh
+probe=$source_dir/build/win32/bin/probe.exe
+
+if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
+  TOVIK_USE_DISPLAY=1 "$session" prepare
+  exec env TOVIK_USE_DISPLAY=1 "$session" run "$run_dir/tovik.exe" "$@"
+fi
+
+"$session" start
+"$session" run "$run_dir/tovik.exe" "$@" &
+tovik=$!
+if ! "$session" run "$probe" wait 30000; then
+  echo "run: the Tovik window did not appear" >&2
+  "$session" stop
+  exit 1
+fi
+eval "$("$session" env)"
+shot=$run_dir/tovik-window.png
+read -r left top right bottom < <("$session" run "$probe" tree |
+  python3 -c 'import json,sys; print(*json.load(sys.stdin)["outer"])')
+import -window root -crop "$((right - left))x$((bottom - top))+$left+$top" +repage "$shot"
+echo "Tovik is running on the private display $DISPLAY (no display was available)."
+echo "Screenshot of its window: $shot"
+echo "Press Ctrl+C to end it; it saves its settings as Cancel does."
+
+end_as_cancel() {
+  "$session" run "$probe" post 0x111 0 =Cancel >/dev/null 2>&1 || true
+  wait "$tovik" 2>/dev/null || true
+  "$session" stop
+  exit 0
+}
+trap end_as_cancel INT TERM
+status=0
+wait "$tovik" || status=$?
+"$session" stop
+exit "$status"
