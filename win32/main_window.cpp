@@ -10,7 +10,7 @@
 namespace tovik::win32 {
 namespace {
 
-struct ControlSpec {
+struct ControlLayout {
   const char* className;
   const char* text;
   DWORD style;
@@ -20,27 +20,27 @@ struct ControlSpec {
 };
 
 // The nine controls in creation order; the keyboard's tab order follows it.
-constexpr ControlSpec kIcon{"Static", "MAINICON", 0x50000003, 0, 10, 2, 1, 2, 0};
-constexpr ControlSpec kCancel{"Button", "Cancel", 0x50011000, 0, 308, 93, 65, 24, 0};
-constexpr ControlSpec kBrowse{"Button", "Browse...", 0x50011000, 0, 162, 93, 65, 24, 0};
-constexpr ControlSpec kCommandField{"COMBOBOX", "", 0x50210042, 0x200, 14, 48, 360, 140, 0};
-constexpr ControlSpec kStart{"Button", "Start", 0x50010001, 0, 235, 93, 65, 24, 0};
-constexpr ControlSpec kMinimizeBox{"Button", " minimize", 0x50010003,    0, 17, 102,
+constexpr ControlLayout kIcon{"Static", "MAINICON", 0x50000003, 0, 10, 2, 1, 2, 0};
+constexpr ControlLayout kCancel{"Button", "Cancel", 0x50011000, 0, 308, 93, 65, 24, 0};
+constexpr ControlLayout kBrowse{"Button", "Browse...", 0x50011000, 0, 162, 93, 65, 24, 0};
+constexpr ControlLayout kCommandField{"COMBOBOX", "", 0x50210042, 0x200, 14, 48, 360, 140, 0};
+constexpr ControlLayout kStart{"Button", "Start", 0x50010001, 0, 235, 93, 65, 24, 0};
+constexpr ControlLayout kMinimizeBox{"Button", " minimize", 0x50010003,    0, 17, 102,
                                    70,       24,          kMinimizeBoxId};
-constexpr ControlSpec kCloseBox{"Button", " close", 0x50010003, 0, 17, 82, 70, 24, kCloseBoxId};
-constexpr ControlSpec kCaption{
+constexpr ControlLayout kCloseBox{"Button", " close", 0x50010003, 0, 17, 82, 70, 24, kCloseBoxId};
+constexpr ControlLayout kCaption{
     "Static", "Enter a process to start", 0x50000000, 0x20, 50, 12, 160, 21, 0};
-constexpr ControlSpec kXButton{"Button", "X", 0x50011000, 0, 354, 24, 20, 20, 0};
+constexpr ControlLayout kXButton{"Button", "X", 0x50011000, 0, 354, 24, 20, 20, 0};
 
 constexpr DWORD kMainStyle = 0x100A0000;  // WS_VISIBLE | WS_SYSMENU | WS_MINIMIZEBOX
 constexpr int kMainWidth = 390;
 constexpr int kMainHeight = 155;
 
-HWND CreateControl(const ControlSpec& spec) {
+HWND CreateControl(const ControlLayout& layout) {
   FrontEndState& s = Launcher();
-  return CreateWindowExA(spec.extendedStyle, spec.className, spec.text, spec.style, spec.x, spec.y,
-                         spec.width, spec.height, s.mainWindow,
-                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), s.instance,
+  return CreateWindowExA(layout.extendedStyle, layout.className, layout.text, layout.style, layout.x, layout.y,
+                         layout.width, layout.height, s.mainWindow,
+                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(layout.id)), s.instance,
                          nullptr);
 }
 
