@@ -49,6 +49,7 @@ void SaveAndExit(LauncherState& state, Platform& platform) {
   WriteSettingInt(platform, state.settingsPath, kDoCloseKey, state.doClose);
   WriteSettingInt(platform, state.settingsPath, kDoMinimizeKey, state.doMinimize);
   SaveHistory(platform.settings, state.settingsPath, platform.window.History());
+  platform.settings.CommitSettings(state.settingsPath);
   platform.window.ReleaseWindowResources();
   platform.process.ExitProcess(0);
   std::abort();  // the process has ended; nothing may run on

@@ -36,6 +36,8 @@ class SettingsStore {
                                       const std::string& key, const char* defaultText) = 0;
   virtual void WriteSettingText(const std::string& path, const char* section,
                                 const std::string& key, const std::string& value) = 0;
+  // Called once after the last write of a save; a store that buffers writes stores them now.
+  virtual void CommitSettings(const std::string& /*path*/) {}
 };
 
 // Loads a text of the program's string table; empty when there is none.

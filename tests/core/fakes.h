@@ -62,6 +62,7 @@ class FakeSettings : public SettingsStore {
     writes.push_back(std::string(section) + "/" + key + "=" + value);
     values[std::string(section) + "/" + key] = value;
   }
+  void CommitSettings(const std::string& path) override { log_.push_back("commit @" + path); }
 
  private:
   Log& log_;

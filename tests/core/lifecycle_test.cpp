@@ -100,8 +100,8 @@ TEST(SaveAndExit, WritesEverythingInOrderThenReleasesAndExitsWithZero) {
   EXPECT_THAT(fake.settings.writes,
               ElementsAre("Main/Top=40", "Main/Left=-30", "Main/DoClose=5", "Main/DoMinimize=16",
                           "Main/Count=2", "MRU/MRU0=b", "MRU/MRU1=a"));
-  EXPECT_THAT(std::vector<std::string>(fake.log.end() - 2, fake.log.end()),
-              ElementsAre("release", "exit 0"));
+  EXPECT_THAT(std::vector<std::string>(fake.log.end() - 3, fake.log.end()),
+              ElementsAre("commit @s.ini", "release", "exit 0"));
 }
 
 struct LaunchCase {

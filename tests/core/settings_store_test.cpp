@@ -1,0 +1,130 @@
+// INI text rules and the buffered store: reads as the profile reader, edits that keep lines.
+#include "core/settings_store.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace tovik {
+namespace {
+
+// Latin-1 stands in for the system code page.
+class Latin1Codec : public AnsiCodec {
+ public:
+  std::string WideToAnsi(const std::u16string& text) override {
+    std::string out;
+    for (char16_t c : text) out += c < 0x100 ? static_cast<char>(c) : '?';
+    return out;
+  }
+  std::u16string AnsiToWide(const std::string& text) override {
+    std::u16string out;
+    for (char c : text) out += static_cast<char16_t>(static_cast<unsigned char>(c));
+    return out;
+  }
+};
+
+Latin1Codec codec;
+constexpr const char* kMissing = "<missing>";
+
+std::string Read(const std::string& bytes, const char* section, const char* key) {
+  return IniText(bytes, codec).Find(section, key).value_or(kMissing);
+}
+
+TEST(IniText, ReadsValuesAsTheProfileReaderDoes) {
+  const std::string file =
+      "top=1\r\n[Main]\r\n  Top =  -5 \r\nLeft\r\nempty=\r\n;Count=3\r\n#hash=h\r\nq=\"a b\"\r\n"
+      "s='x'\r\nodd=\"x'\r\nlone=\"\r\ndup=first\r\ndup=second\r\n"
+      "[ mru ]\r\nMRU0=m\r\n[Main]\r\nlater=no\n[Unix]\nk=v\n[last]\nend=e";
+  const std::tuple<const char*, const char*, std::string> cases[] = {
+      {"main", "TOP", "-5"},      {"Main", "Left", kMissing}, {"Main", "empty", ""},
+      {"Main", "Count", kMissing}, {"Main", "#hash", "h"},    {"Main", "q", "a b"},
+      {"Main", "s", "x"},         {"Main", "odd", "\"x'"},    {"Main", "lone", "\""},
+      {"Main", "dup", "first"},   {"MRU", "MRU0", "m"},       {"Main", "later", kMissing},
+      {"Unix", "k", "v"},         {"last", "end", "e"},       {"None", "k", kMissing},
+      {"", "top", kMissing},
+  };
+  for (const auto& [section, key, value] : cases) {
+    EXPECT_EQ(Read(file, section, key), value) << section << "/" << key;
+  }
+  EXPECT_EQ(Read(std::string("[M]\r\nnul=a\0b\r\n", 14), "M", "nul"), "a");
+}
+
+struct EditCase {
+  const char* name;
+  std::string before;
+  std::vector<std::array<const char*, 3>> writes;
+  std::string after;
+};
+
+TEST(IniText, EditsKeepEveryLineTheyDoNotWrite) {
+  const EditCase cases[] = {
+      {"from nothing", "", {{"Main", "Top", "1"}, {"Main", "Left", "2"}, {"MRU", "MRU0", "a"}},
+       "[Main]\r\nTop=1\r\nLeft=2\r\n[MRU]\r\nMRU0=a\r\n"},
+      {"replace keeps spelling", "; c\r\n[main]\r\n  TOP = 9  \r\nx=1\r\n", {{"Main", "Top", "1"}},
+       "; c\r\n[main]\r\nTOP=1\r\nx=1\r\n"},
+      {"new key after last key", "[Main]\r\na=1\r\n\r\n; tail\r\n[B]\r\n", {{"Main", "b", "2"}},
+       "[Main]\r\na=1\r\nb=2\r\n\r\n; tail\r\n[B]\r\n"},
+      {"key without equals filled in", "[Main]\r\nTop\r\n", {{"Main", "Top", "5"}},
+       "[Main]\r\nTop=5\r\n"},
+      {"empty section", "[Main]\n", {{"Main", "a", "1"}}, "[Main]\na=1\r\n"},
+      {"no final line end", "[A]\nx=1", {{"B", "y", "2"}}, "[A]\nx=1\r\n[B]\r\ny=2\r\n"},
+      {"first duplicate section", "[M]\r\n[M]\r\nk=old\r\n", {{"M", "k", "new"}},
+       "[M]\r\nk=new\r\n[M]\r\nk=old\r\n"},
+      {"lf kept", "[M]\nk=1\nj=2\n", {{"M", "k", "3"}}, "[M]\nk=3\nj=2\n"},
+  };
+  for (const EditCase& c : cases) {
+    IniText text(c.before, codec);
+    for (const auto& [section, key, value] : c.writes) text.Set(section, key, value);
+    EXPECT_EQ(text.Bytes(), c.after) << c.name;
+  }
+}
+
+TEST(IniText, ByteOrderMarksChooseTheEncodingAndWritingKeepsIt) {
+  const std::string utf8 = "\xEF\xBB\xBF[M]\r\nk=caf\xC3\xA9\r\nz=\xE2\x82\xAC\r\n";
+  IniText text(utf8, codec);
+  EXPECT_EQ(text.Find("M", "k"), "caf\xE9");
+  text.Set("M", "n", "\xE9");
+  EXPECT_EQ(text.Bytes(), utf8 + "n=\xC3\xA9\r\n");
+
+  const std::string utf16 = std::string("\xFF\xFE[\0M\0]\0\r\0\n\0k\0=\0\xE9\0\r\0\n\0", 22);
+  IniText wide(utf16, codec);
+  EXPECT_EQ(wide.Encoding(), IniEncoding::kUtf16Le);
+  EXPECT_EQ(wide.Find("m", "K"), "\xE9");
+  wide.Set("M", "k", "a");
+  EXPECT_EQ(wide.Bytes(), std::string("\xFF\xFE[\0M\0]\0\r\0\n\0k\0=\0a\0\r\0\n\0", 22));
+}
+
+class FakeFiles : public SettingsFiles {
+ public:
+  std::optional<std::string> bytes;
+  int reads = 0, replaces = 0;
+  std::optional<std::string> ReadWhole(const std::string&) override {
+    ++reads;
+    return bytes;
+  }
+  void ReplaceWhole(const std::string&, const std::string& newBytes) override {
+    ++replaces;
+    bytes = newBytes;
+  }
+};
+
+TEST(BufferedSettingsStore, ReadsOnceAndWritesOnceOverTheFileAsItIsAtCommit) {
+  FakeFiles files;
+  files.bytes = "[Main]\r\nTop=7\r\n";
+  BufferedSettingsStore store(files, codec);
+  EXPECT_EQ(store.ReadSettingText("s", "Main", "Top", "100"), "7");
+  EXPECT_EQ(store.ReadSettingText("s", "Main", "Left", "100"), "100");
+  EXPECT_EQ(files.reads, 1);
+  store.WriteSettingText("s", "Main", "Top", "8");
+  store.WriteSettingText("s", "MRU", "MRU0", "a");
+  EXPECT_EQ(store.ReadSettingText("s", "Main", "Top", "100"), "8");
+  EXPECT_EQ(files.replaces, 0);
+  files.bytes = "[Main]\r\nTop=7\r\nOther=kept\r\n";  // changed on disk meanwhile
+  store.CommitSettings("s");
+  EXPECT_EQ(files.replaces, 1);
+  EXPECT_EQ(files.bytes, "[Main]\r\nTop=8\r\nOther=kept\r\n[MRU]\r\nMRU0=a\r\n");
+  store.CommitSettings("s");
+  EXPECT_EQ(files.replaces, 1) << "nothing new to write";
+}
+
+}  // namespace
+}  // namespace tovik
