@@ -3,11 +3,14 @@
 
 #include "win32/front_end.h"
 #include "win32/platform.h"
+#include "win32/settings_files.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   using namespace tovik::win32;
   Win32Process process;
-  ProfileSettingsStore settings;
+  Win32SettingsFiles files;
+  Win32AnsiCodec codec;
+  tovik::BufferedSettingsStore settings(files, codec);
   Win32Environment environment;
   Win32Shell shell;
   Win32Window window;

@@ -79,8 +79,15 @@ std::u16string Utf8ToUtf16(const std::string& text) {
   std::u16string out;
   for (size_t i = 0; i < text.size();) {
     const unsigned char lead = static_cast<unsigned char>(text[i]);
-    const int length = lead < 0x80 ? 1 : lead >> 5 == 6 ? 2 : lead >> 4 == 14 ? 3 : lead >> 3 == 30 ? 4 : 0;
-    char32_t c = length == 1 ? lead : length == 2 ? lead & 0x1F : length == 3 ? lead & 0x0F : lead & 0x07;
+    const int length = lead < 0x80       ? 1
+                       : lead >> 5 == 6  ? 2
+                       : lead >> 4 == 14 ? 3
+                       : lead >> 3 == 30 ? 4
+                                         : 0;
+    char32_t c = length == 1   ? lead
+                 : length == 2 ? lead & 0x1F
+                 : length == 3 ? lead & 0x0F
+                               : lead & 0x07;
     bool valid = length > 0 && i + static_cast<size_t>(length) <= text.size();
     for (int k = 1; valid && k < length; ++k) {
       const unsigned char next = static_cast<unsigned char>(text[i + static_cast<size_t>(k)]);
@@ -169,10 +176,18 @@ IniText::IniText(const std::string& bytes, AnsiCodec& codec) : codec_(codec) {
       line.lineEnd = carriageReturn + line.lineEnd;
     }
     switch (encoding_) {
-      case IniEncoding::kAnsi: line.text = line.raw; break;
-      case IniEncoding::kUtf8: line.text = codec_.WideToAnsi(Utf8ToUtf16(line.raw)); break;
-      case IniEncoding::kUtf16Le: line.text = codec_.WideToAnsi(Utf16FromBytes(line.raw, false)); break;
-      case IniEncoding::kUtf16Be: line.text = codec_.WideToAnsi(Utf16FromBytes(line.raw, true)); break;
+      case IniEncoding::kAnsi:
+        line.text = line.raw;
+        break;
+      case IniEncoding::kUtf8:
+        line.text = codec_.WideToAnsi(Utf8ToUtf16(line.raw));
+        break;
+      case IniEncoding::kUtf16Le:
+        line.text = codec_.WideToAnsi(Utf16FromBytes(line.raw, false));
+        break;
+      case IniEncoding::kUtf16Be:
+        line.text = codec_.WideToAnsi(Utf16FromBytes(line.raw, true));
+        break;
     }
     AddLine(std::move(line));
   }
@@ -238,10 +253,14 @@ void IniText::Set(const std::string& sectionName, const std::string& key,
 
 std::string IniText::Encode(const std::string& text) const {
   switch (encoding_) {
-    case IniEncoding::kAnsi: return text;
-    case IniEncoding::kUtf8: return Utf16ToUtf8(codec_.AnsiToWide(text));
-    case IniEncoding::kUtf16Le: return BytesFromUtf16(codec_.AnsiToWide(text), false);
-    case IniEncoding::kUtf16Be: return BytesFromUtf16(codec_.AnsiToWide(text), true);
+    case IniEncoding::kAnsi:
+      return text;
+    case IniEncoding::kUtf8:
+      return Utf16ToUtf8(codec_.AnsiToWide(text));
+    case IniEncoding::kUtf16Le:
+      return BytesFromUtf16(codec_.AnsiToWide(text), false);
+    case IniEncoding::kUtf16Be:
+      return BytesFromUtf16(codec_.AnsiToWide(text), true);
   }
   return text;
 }

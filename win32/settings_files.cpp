@@ -1,0 +1,114 @@
+// Settings files on Win32: a temporary file beside the settings replaces them in one move.
+#include "win32/settings_files.h"
+
+#include <windows.h>
+
+#include <vector>
+
+namespace tovik::win32 {
+namespace {
+
+class Handle {
+ public:
+  explicit Handle(HANDLE handle) : handle_(handle) {}
+  ~Handle() {
+    if (valid()) CloseHandle(handle_);
+  }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+  HANDLE get() const { return handle_; }
+
+ private:
+  HANDLE handle_;
+};
+
+// Writes all of `bytes` from the current position; false on any failure.
+bool WriteAll(HANDLE file, const char* data, size_t size) {
+  while (size > 0) {
+    const DWORD chunk = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
+    DWORD written = 0;
+    if (!WriteFile(file, data, chunk, &written, nullptr) || written == 0) return false;
+    data += written;
+    size -= written;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string Win32AnsiCodec::WideToAnsi(const std::u16string& text) {
+  if (text.empty()) return {};
+  const auto* wide = reinterpret_cast<const wchar_t*>(text.data());
+  const int length = static_cast<int>(text.size());
+  const int size = WideCharToMultiByte(CP_ACP, 0, wide, length, nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_ACP, 0, wide, length, out.data(), size, nullptr, nullptr);
+  return out;
+}
+
+std::u16string Win32AnsiCodec::AnsiToWide(const std::string& text) {
+  if (text.empty()) return {};
+  const int length = static_cast<int>(text.size());
+  const int size = MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
+  std::u16string out(static_cast<size_t>(size), u'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.data(), length, reinterpret_cast<wchar_t*>(out.data()), size);
+  return out;
+}
+
+std::optional<std::string> Win32SettingsFiles::ReadWhole(const std::string& path) {
+  Handle file(CreateFileA(path.c_str(), GENERIC_READ,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) return std::nullopt;
+  std::string bytes;
+  std::vector<char> chunk(1 << 16);
+  DWORD read = 0;
+  while (ReadFile(file.get(), chunk.data(), static_cast<DWORD>(chunk.size()), &read, nullptr) &&
+         read > 0) {
+    bytes.append(chunk.data(), read);
+  }
+  return bytes;
+}
+
+void Win32SettingsFiles::ReplaceWhole(const std::string& path, const std::string& bytes) {
+  const std::string temporary = TemporaryPathFor(path);
+  bool written = false;
+  {
+    // A temporary file left by a killed save is simply overwritten.
+    Handle file(CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    written = file.valid() && WriteAll(file.get(), bytes.data(), bytes.size()) &&
+              FlushFileBuffers(file.get());
+    if (!file.valid()) {
+      // The folder takes no new file; the file itself may still take its new text.
+      RewriteInPlace(path, bytes);
+      return;
+    }
+  }
+  if (written) {
+    Pause(Stage::kTemporaryWritten);
+    if (MoveFileExA(temporary.c_str(), path.c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      return;
+    }
+  }
+  DeleteFileA(temporary.c_str());
+  // A file that can be written but not replaced (held by another mount, say) is rewritten.
+  if (written && GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    RewriteInPlace(path, bytes);
+  }
+}
+
+bool Win32SettingsFiles::RewriteInPlace(const std::string& path, const std::string& bytes) {
+  Handle file(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) return false;
+  const size_t half = bytes.size() / 2;
+  if (!WriteAll(file.get(), bytes.data(), half)) return false;
+  Pause(Stage::kHalfRewrittenInPlace);
+  return WriteAll(file.get(), bytes.data() + half, bytes.size() - half) &&
+         SetEndOfFile(file.get()) && FlushFileBuffers(file.get());
+}
+
+}  // namespace tovik::win32
