@@ -104,11 +104,10 @@ bool Win32SettingsFiles::RewriteInPlace(const std::string& path, const std::stri
   Handle file(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                           FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid()) return false;
-  const size_t half = bytes.size() / 2;
-  if (!WriteAll(file.get(), bytes.data(), half)) return false;
-  Pause(Stage::kHalfRewrittenInPlace);
-  return WriteAll(file.get(), bytes.data() + half, bytes.size() - half) &&
-         SetEndOfFile(file.get()) && FlushFileBuffers(file.get());
+  // New text first, the cut after it: an interruption leaves every new value readable.
+  if (!WriteAll(file.get(), bytes.data(), bytes.size())) return false;
+  Pause(Stage::kRewrittenBeforeCut);
+  return SetEndOfFile(file.get()) && FlushFileBuffers(file.get());
 }
 
 }  // namespace tovik::win32

@@ -16,7 +16,7 @@ class Win32AnsiCodec : public AnsiCodec {
 class Win32SettingsFiles : public SettingsFiles {
  public:
   // Stages of a replace at which a test may stop the process.
-  enum class Stage { kTemporaryWritten, kHalfRewrittenInPlace };
+  enum class Stage { kTemporaryWritten, kRewrittenBeforeCut };
   std::function<void(Stage)> pauseForTest;
 
   std::optional<std::string> ReadWhole(const std::string& path) override;
