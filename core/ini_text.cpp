@@ -1,13 +1,15 @@
 // INI text: the profile reader's rules for names, values and quotes, and line-preserving edits.
 #include "core/ini_text.h"
 
+#include <string_view>
+
 namespace tovik {
 namespace {
 
 // The reader's white space, Ctrl+Z (an old end-of-file mark) included.
 bool IsIniSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r') || c == 0x1A; }
 
-std::string Trim(const std::string& text) {
+std::string_view Trim(std::string_view text) {
   size_t begin = 0, end = text.size();
   while (begin < end && IsIniSpace(text[begin])) ++begin;
   while (end > begin && IsIniSpace(text[end - 1])) --end;
@@ -15,8 +17,8 @@ std::string Trim(const std::string& text) {
 }
 
 // Names are matched without regard to letter case.
-std::string Fold(const std::string& name) {
-  std::string folded = name;
+std::string Fold(std::string_view name) {
+  std::string folded(name);
   for (char& c : folded) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
@@ -25,36 +27,37 @@ std::string Fold(const std::string& name) {
 
 enum class LineKind { kOther, kSection, kKey };
 
+// Views into the line that was parsed.
 struct ParsedLine {
   LineKind kind = LineKind::kOther;
-  std::string name;
-  std::optional<std::string> value;  // none for a key line without '='
+  std::string_view name;
+  std::optional<std::string_view> value;  // none for a key line without '='
 };
 
-ParsedLine Parse(const std::string& text) {
+ParsedLine Parse(std::string_view text) {
   ParsedLine parsed;
-  const std::string line = Trim(text);
+  const std::string_view line = Trim(text);
   if (line.empty() || line[0] == ';') return parsed;
   if (line[0] == '[') {
     const size_t close = line.find(']');
     parsed.kind = LineKind::kSection;
-    parsed.name = Trim(line.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+    parsed.name = Trim(line.substr(1, close == std::string_view::npos ? close : close - 1));
     return parsed;
   }
   parsed.kind = LineKind::kKey;
   const size_t equals = line.find('=');
   parsed.name = Trim(line.substr(0, equals));
-  if (equals != std::string::npos) parsed.value = Trim(line.substr(equals + 1));
+  if (equals != std::string_view::npos) parsed.value = Trim(line.substr(equals + 1));
   return parsed;
 }
 
 // One pair of matching quotes around the whole value is removed; a NUL ends the value.
-std::string ReaderValue(std::string value) {
+std::string ReaderValue(std::string_view value) {
   value = value.substr(0, value.find('\0'));
   if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0]) {
-    return value.substr(1, value.size() - 2);
+    return std::string(value.substr(1, value.size() - 2));
   }
-  return value;
+  return std::string(value);
 }
 
 void AppendUtf8(std::string& out, char32_t c) {
@@ -146,63 +149,77 @@ std::string BytesFromUtf16(const std::u16string& text, bool bigEndian) {
 
 }  // namespace
 
-IniText::IniText(const std::string& bytes, AnsiCodec& codec) : codec_(codec) {
+IniText::IniText(const std::string& bytes, AnsiCodec& codec) : codec_(codec), bytes_(bytes) {
   size_t unit = 1;
-  if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+  if (bytes_.compare(0, 3, "\xEF\xBB\xBF") == 0) {
     encoding_ = IniEncoding::kUtf8;
-    byteOrderMark_ = bytes.substr(0, 3);
-  } else if (bytes.compare(0, 2, "\xFF\xFE") == 0 || bytes.compare(0, 2, "\xFE\xFF") == 0) {
-    encoding_ = bytes[0] == '\xFF' ? IniEncoding::kUtf16Le : IniEncoding::kUtf16Be;
-    byteOrderMark_ = bytes.substr(0, 2);
+    byteOrderMark_ = bytes_.substr(0, 3);
+  } else if (bytes_.compare(0, 2, "\xFF\xFE") == 0 || bytes_.compare(0, 2, "\xFE\xFF") == 0) {
+    encoding_ = bytes_[0] == '\xFF' ? IniEncoding::kUtf16Le : IniEncoding::kUtf16Be;
+    byteOrderMark_ = bytes_.substr(0, 2);
     unit = 2;
   }
+  lf_ = Encode("\n");
+  crlf_ = Encode("\r\n");
+  const std::string cr = Encode("\r");
   sections_.emplace_back();
-  const std::string newline = Encode("\n");
-  const std::string carriageReturn = Encode("\r");
   size_t pos = byteOrderMark_.size();
-  while (pos < bytes.size()) {
+  while (pos < bytes_.size()) {
     // A line ends at a line feed on a character boundary.
-    size_t end = bytes.find(newline, pos);
-    while (end != std::string::npos && (end - pos) % unit != 0) end = bytes.find(newline, end + 1);
-    Line line;
-    line.raw = bytes.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
-    if (unit == 2 && line.raw.size() % 2) line.raw.pop_back();  // a stray odd byte at the end
-    pos = end == std::string::npos ? bytes.size() : end + newline.size();
-    if (end != std::string::npos) line.lineEnd = newline;
-    if (line.raw.size() >= carriageReturn.size() &&
-        line.raw.compare(line.raw.size() - carriageReturn.size(), carriageReturn.size(),
-                         carriageReturn) == 0) {
-      line.raw.resize(line.raw.size() - carriageReturn.size());
-      line.lineEnd = carriageReturn + line.lineEnd;
+    size_t found = bytes_.find(lf_, pos);
+    while (found != std::string::npos && (found - pos) % unit != 0) {
+      found = bytes_.find(lf_, found + 1);
     }
-    switch (encoding_) {
-      case IniEncoding::kAnsi:
-        line.text = line.raw;
-        break;
-      case IniEncoding::kUtf8:
-        line.text = codec_.WideToAnsi(Utf8ToUtf16(line.raw));
-        break;
-      case IniEncoding::kUtf16Le:
-        line.text = codec_.WideToAnsi(Utf16FromBytes(line.raw, false));
-        break;
-      case IniEncoding::kUtf16Be:
-        line.text = codec_.WideToAnsi(Utf16FromBytes(line.raw, true));
-        break;
+    Line line;
+    line.rawBegin = pos;
+    line.rawLength = (found == std::string::npos ? bytes_.size() : found) - pos;
+    line.rawLength -= line.rawLength % unit;  // a stray odd byte at the very end
+    pos = found == std::string::npos ? bytes_.size() : found + lf_.size();
+    if (found != std::string::npos) line.end = LineEnd::kLf;
+    if (line.end == LineEnd::kLf && line.rawLength >= cr.size() &&
+        bytes_.compare(line.rawBegin + line.rawLength - cr.size(), cr.size(), cr) == 0) {
+      line.rawLength -= cr.size();
+      line.end = LineEnd::kCrLf;
+    }
+    if (encoding_ == IniEncoding::kAnsi) {
+      line.textBegin = line.rawBegin;
+      line.textLength = line.rawLength;
+    } else {
+      const std::string raw = bytes_.substr(line.rawBegin, line.rawLength);
+      const std::string text = codec_.WideToAnsi(encoding_ == IniEncoding::kUtf8
+                                                     ? Utf8ToUtf16(raw)
+                                                     : Utf16FromBytes(raw, encoding_ == IniEncoding::kUtf16Be));
+      line.textBegin = text_.size();
+      line.textLength = text.size();
+      text_ += text;
     }
     AddLine(std::move(line));
   }
 }
 
+std::string_view IniText::TextOf(const Line& line) const {
+  if (line.changed) return line.changedText;
+  const std::string& source = encoding_ == IniEncoding::kAnsi ? bytes_ : text_;
+  return std::string_view(source).substr(line.textBegin, line.textLength);
+}
+
+void IniText::AppendLineEnd(std::string& out, LineEnd end) const {
+  if (end == LineEnd::kLf) out += lf_;
+  if (end == LineEnd::kCrLf) out += crlf_;
+}
+
 void IniText::AddLine(Line line) {
-  const ParsedLine parsed = Parse(line.text);
+  const ParsedLine parsed = Parse(TextOf(line));
+  std::string folded = Fold(parsed.name);
   if (parsed.kind == LineKind::kSection) {
-    sectionIndex_.emplace(Fold(parsed.name), sections_.size());  // the first one is seen
+    sectionIndex_.emplace(std::move(folded), sections_.size());  // the first one is seen
     sections_.emplace_back();
   }
+  const bool isKey = parsed.kind == LineKind::kKey && sections_.size() > 1;
   Section& section = sections_.back();
   section.lines.push_back(std::move(line));
-  if (parsed.kind == LineKind::kKey && sections_.size() > 1) {
-    section.keys.emplace(Fold(parsed.name), section.lines.size() - 1);
+  if (isKey) {
+    section.keys.emplace(std::move(folded), section.lines.size() - 1);
     section.lastKeyLine = section.lines.size() - 1;
   }
 }
@@ -214,39 +231,38 @@ std::optional<std::string> IniText::Find(const std::string& sectionName,
   const Section& lines = sections_[section->second];
   const auto line = lines.keys.find(Fold(key));
   if (line == lines.keys.end()) return std::nullopt;
-  const std::optional<std::string> value = Parse(lines.lines[line->second].text).value;
+  const std::optional<std::string_view> value = Parse(TextOf(lines.lines[line->second])).value;
   if (!value) return std::nullopt;
   return ReaderValue(*value);
 }
 
 void IniText::Set(const std::string& sectionName, const std::string& key,
                   const std::string& value) {
-  const std::string crlf = Encode("\r\n");
   const auto found = sectionIndex_.find(Fold(sectionName));
   if (found == sectionIndex_.end()) {
     // A new section goes at the end; the last line gets the line end it may lack.
     for (auto s = sections_.rbegin(); s != sections_.rend(); ++s) {
       if (s->lines.empty()) continue;
-      if (s->lines.back().lineEnd.empty()) s->lines.back().lineEnd = crlf;
+      if (s->lines.back().end == LineEnd::kNone) s->lines.back().end = LineEnd::kCrLf;
       break;
     }
-    AddLine(Line{"[" + sectionName + "]", "", crlf, true});
-    AddLine(Line{key + "=" + value, "", crlf, true});
+    AddLine(NewLine("[" + sectionName + "]"));
+    AddLine(NewLine(key + "=" + value));
     return;
   }
   Section& section = sections_[found->second];
   const auto existing = section.keys.find(Fold(key));
   if (existing != section.keys.end()) {
     Line& line = section.lines[existing->second];
-    line.text = Parse(line.text).name + "=" + value;  // the name as the file spells it
+    std::string text = std::string(Parse(TextOf(line)).name) + "=" + value;  // name as in file
+    line.changedText = std::move(text);
     line.changed = true;
     return;
   }
   // A new key follows the section's last key; comments and blanks after it stay after it.
   const size_t at = section.lastKeyLine + 1;
-  if (section.lines[at - 1].lineEnd.empty()) section.lines[at - 1].lineEnd = crlf;
-  section.lines.insert(section.lines.begin() + static_cast<long>(at),
-                       Line{key + "=" + value, "", crlf, true});
+  if (section.lines[at - 1].end == LineEnd::kNone) section.lines[at - 1].end = LineEnd::kCrLf;
+  section.lines.insert(section.lines.begin() + static_cast<long>(at), NewLine(key + "=" + value));
   section.keys.emplace(Fold(key), at);
   section.lastKeyLine = at;
 }
@@ -267,10 +283,15 @@ std::string IniText::Encode(const std::string& text) const {
 
 std::string IniText::Bytes() const {
   std::string out = byteOrderMark_;
+  out.reserve(bytes_.size() + bytes_.size() / 4 + 64);
   for (const Section& section : sections_) {
     for (const Line& line : section.lines) {
-      out += line.changed ? Encode(line.text) : line.raw;
-      out += line.lineEnd;
+      if (line.changed) {
+        out += Encode(line.changedText);
+      } else {
+        out.append(bytes_, line.rawBegin, line.rawLength);
+      }
+      AppendLineEnd(out, line.end);
     }
   }
   return out;

@@ -3,6 +3,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -32,11 +33,14 @@ class IniText {
   IniEncoding Encoding() const { return encoding_; }
 
  private:
+  enum class LineEnd : unsigned char { kNone, kLf, kCrLf };
+  // A line as spans of the file's bytes and of its 8-bit text, so parsing copies no line.
   struct Line {
-    std::string text;     // in the 8-bit code page, without the line end
-    std::string raw;      // the file's own bytes of the line, without the line end
-    std::string lineEnd;  // as in the file: "\r\n", "\n" or nothing on a last line
+    size_t textBegin = 0, textLength = 0;  // in the 8-bit text, without the line end
+    size_t rawBegin = 0, rawLength = 0;    // in the file's own bytes
+    LineEnd end = LineEnd::kNone;
     bool changed = false;
+    std::string changedText;  // the line's text once written
   };
   struct Section {
     std::vector<Line> lines;  // the header first, unless this is the part before any section
@@ -45,11 +49,23 @@ class IniText {
   };
 
   void AddLine(Line line);
+  static Line NewLine(std::string text) {
+    Line line;
+    line.end = LineEnd::kCrLf;
+    line.changed = true;
+    line.changedText = std::move(text);
+    return line;
+  }
+  std::string_view TextOf(const Line& line) const;
+  void AppendLineEnd(std::string& out, LineEnd end) const;
   std::string Encode(const std::string& text) const;
 
   AnsiCodec& codec_;
   IniEncoding encoding_ = IniEncoding::kAnsi;
   std::string byteOrderMark_;
+  std::string bytes_;  // the file as read
+  std::string text_;   // its lines in the 8-bit code page, unless the file is already that
+  std::string lf_, crlf_;  // the line ends in the file's encoding
   std::vector<Section> sections_;  // [0] holds the lines before the first section
   std::unordered_map<std::string, size_t> sectionIndex_;  // folded name -> first section
 };
