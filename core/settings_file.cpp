@@ -25,8 +25,10 @@ std::string TextOrDefault(TextSource& texts, unsigned id, const char* fallback) 
   return text.empty() ? std::string(fallback) : text;
 }
 
-// Bytes the profile reader strips from either end of a value.
-bool IsTrimmedByReader(char c) { return c == ' ' || c == '\t' || (c >= 0x0A && c <= 0x0D); }
+// Bytes the profile reader strips from either end of a value; Ctrl+Z is an old end-of-file mark.
+bool IsTrimmedByReader(char c) {
+  return c == ' ' || c == '\t' || (c >= 0x0A && c <= 0x0D) || c == 0x1A;
+}
 bool IsQuote(char c) { return c == '"' || c == '\''; }
 
 }  // namespace

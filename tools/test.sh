@@ -9,6 +9,14 @@ cmake -S . -B build/native -G Ninja
 cmake --build build/native -j "$jobs"
 ctest --test-dir build/native --output-on-failure -j "$jobs"
 
+# The core again under AddressSanitizer and UndefinedBehaviorSanitizer, with a short fuzz run
+# of every harness (TOVIK_FUZZ_SECONDS each).
+CC=clang CXX=clang++ cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DTOVIK_FUZZ=ON -DTOVIK_FUZZ_SECONDS="${TOVIK_FUZZ_SECONDS:-10}" \
+  "-DCMAKE_CXX_FLAGS=-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
+cmake --build build/sanitize -j "$jobs"
+ctest --test-dir build/sanitize --output-on-failure -j "$jobs"
+
 cmake -S . -B build/win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake --no-warn-unused-cli
 cmake --build build/win32 -j "$jobs"
 # Serial: the Wine tests share one private display and one Wine session.

@@ -90,6 +90,7 @@ TEST(EncodeHistoryValue, WrapsWhatTheReaderWouldStrip) {
       {"trail\t", "\"trail\t\""},
       {"line\r\nbreak", "line  break"},
       {"end\n", "\"end \""},
+      {"eof\x1A", "\"eof\x1A\""},
       {"mid\"dle", "mid\"dle"},
       {"", ""},
   };

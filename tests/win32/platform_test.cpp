@@ -89,7 +89,7 @@ TEST_F(ProfileStoreTest, HistoryValuesComeBackExactly) {
                      "\"open",
                      "close\"",
                      " lead",
-                     "trail ",
+                     "trail ", "eof\x1A", "\x0Bvt",
                      "\ttab",
                      "plain",
                      "it's",
