@@ -8,7 +8,7 @@ packages=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32:i386 wine64 fonts-wine
   xvfb xdotool x11-utils imagemagick libx11-dev
-  clang python3
+  clang libclang-rt-14-dev zip python3
 )
 
 missing=()
