@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Builds dist/tovik-VERSION-win32.zip (tovik.exe, README, licence) and its SHA-256 file from the
+# committed HEAD. The same commit gives the same bytes wherever and whenever it is built.
+#   tools/release.sh            build the archive into dist/
+#   tools/release.sh --verify   build it twice in two folders and compare the bytes
+set -euo pipefail
+shopt -s inherit_errexit
+cd "$(dirname "$0")/.."
+root=$PWD
+tools/setup.sh
+version=$(sed -n 's/^#define TOVIK_VERSION_TEXT "\(.*\)"/\1/p' res/version.h)
+name=tovik-$version-win32.zip
+
+# Builds the archive for HEAD in a fresh folder of its own; prints the archive's path.
+build_in() {
+  local work=$1
+  rm -rf "$work" && mkdir -p "$work/src"
+  git -C "$root" archive HEAD | tar -x -C "$work/src"
+  cmake -S "$work/src" -B "$work/build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
+    "-DCMAKE_CXX_FLAGS=-ffile-prefix-map=$work/src=." >/dev/null
+  cmake --build "$work/build" --target tovik >/dev/null
+  python3 - "$work/build/bin/tovik.exe" "$work/src/README.md" "$work/src/LICENSE" "$work/$name" <<'PY'
+import sys, zipfile
+exe, readme, licence, out = sys.argv[1:]
+# Fixed names, order, times and modes: nothing of the build's moment or place enters the zip.
+with zipfile.ZipFile(out, "w") as archive:
+    for path, arcname in ((exe, "tovik.exe"), (licence, "LICENSE.txt"), (readme, "README.md")):
+        info = zipfile.ZipInfo(arcname, date_time=(2026, 1, 1, 0, 0, 0))
+        info.compress_type = zipfile.ZIP_DEFLATED
+        info.external_attr = 0o644 << 16
+        info.create_system = 0
+        with open(path, "rb") as f:
+            archive.writestr(info, f.read(), compresslevel=9)
+PY
+  echo "$work/$name"
+}
+
+if [ "${1:-}" = "--verify" ]; then
+  first=$(build_in "$(mktemp -d /tmp/tovik-release-a.XXXX)")
+  sleep 2
+  second=$(build_in "$(mktemp -d /tmp/tovik-release-b.XXXX)")
+  if cmp -s "$first" "$second"; then
+    echo "release: two builds in two folders gave the same $(sha256sum <"$first" | cut -c1-16)... bytes"
+    rm -rf "$(dirname "$first")" "$(dirname "$second")"
+    exit 0
+  fi
+  echo "release: the two builds differ: $first $second" >&2
+  exit 1
+fi
+
+archive=$(build_in "$root/build/release")
+mkdir -p dist
+cp "$archive" "dist/$name"
+(cd dist && sha256sum "$name" >"$name.sha256")
+echo "dist/$name"
+cat "dist/$name.sha256"
