@@ -21,3 +21,6 @@ cmake -S . -B build/win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
 cmake --build build/win32 -j "$jobs"
 # Serial: the Wine tests share one private display and one Wine session.
 ctest --test-dir build/win32 --output-on-failure
+
+# The release archive: the same commit must give the same bytes in two folders.
+tools/release.sh --verify

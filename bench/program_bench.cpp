@@ -1,0 +1,155 @@
+// Start-up against a bare window program, launch latency against ShellExecuteA, size, memory.
+#include <windows.h>
+#include <psapi.h>
+#include <shellapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+double Seconds(long long ticks) {
+  LARGE_INTEGER frequency;
+  QueryPerformanceFrequency(&frequency);
+  return static_cast<double>(ticks) / static_cast<double>(frequency.QuadPart);
+}
+
+long long Ticks() {
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return now.QuadPart;
+}
+
+std::string Folder() {
+  char path[MAX_PATH];
+  GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::string folder(path);
+  return folder.substr(0, folder.find_last_of('\\') + 1);
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+struct Started {
+  PROCESS_INFORMATION process{};
+  HWND window = nullptr;
+  double seconds = 0;
+};
+
+// From process creation until the window is visible and the process waits for input.
+Started Start(const std::string& exe, const char* windowClass, const char* lastChild) {
+  Started started;
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  std::string commandLine = "\"" + exe + "\"";
+  const long long begin = Ticks();
+  CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                 &startup, &started.process);
+  WaitForInputIdle(started.process.hProcess, 30000);
+  while (!(started.window = FindWindowA(windowClass, nullptr)) ||
+         !IsWindowVisible(started.window) ||
+         (lastChild && !FindWindowExA(started.window, nullptr, nullptr, lastChild))) {
+    Sleep(0);
+  }
+  started.seconds = Seconds(Ticks() - begin);
+  return started;
+}
+
+void End(Started& started, bool viaCancel) {
+  if (viaCancel) {
+    PostMessageA(started.window, WM_COMMAND, 0,
+                 reinterpret_cast<LPARAM>(FindWindowExA(started.window, nullptr, nullptr, "Cancel")));
+  } else {
+    PostMessageA(started.window, WM_CLOSE, 0, 0);
+    PostThreadMessageA(started.process.dwThreadId, WM_QUIT, 0, 0);
+  }
+  WaitForSingleObject(started.process.hProcess, 30000);
+  CloseHandle(started.process.hProcess);
+  CloseHandle(started.process.hThread);
+}
+
+long long ReadStamp(const std::string& path) {
+  for (int i = 0; i < 5000; ++i) {
+    if (FILE* in = std::fopen(path.c_str(), "r")) {
+      long long stamp = 0;
+      const int read = std::fscanf(in, "%lld", &stamp);
+      std::fclose(in);
+      if (read == 1) return stamp;
+    }
+    Sleep(1);
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main() {
+  const std::string folder = Folder();
+  const std::string work = folder + "program-bench\\";
+  CreateDirectoryA(work.c_str(), nullptr);
+  const std::string tovik = work + "tovik.exe";
+  CopyFileA((folder + "tovik.exe").c_str(), tovik.c_str(), FALSE);
+  const std::string bare = folder + "bare_window.exe";
+
+  // Alternating runs, so both see the same machine and the same Wine server.
+  std::vector<double> tovikStarts, bareStarts;
+  SIZE_T peakPrivate = 0, barePeakPrivate = 0;
+  for (int i = 0; i < 7; ++i) {
+    DeleteFileA((work + "tovik.ini").c_str());
+    Started launcher = Start(tovik, "launcherclass", "X");
+    tovikStarts.push_back(launcher.seconds);
+    PROCESS_MEMORY_COUNTERS_EX memory{};
+    memory.cb = sizeof memory;
+    GetProcessMemoryInfo(launcher.process.hProcess,
+                         reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory);
+    peakPrivate = std::max(peakPrivate, memory.PeakPagefileUsage);
+    End(launcher, true);
+    Started baseline = Start(bare, "barewindow", nullptr);
+    bareStarts.push_back(baseline.seconds);
+    GetProcessMemoryInfo(baseline.process.hProcess,
+                         reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory);
+    barePeakPrivate = std::max(barePeakPrivate, memory.PeakPagefileUsage);
+    End(baseline, false);
+  }
+  const double tovikStart = Median(tovikStarts), bareStart = Median(bareStarts);
+  std::printf("Start-up to a window ready for input, median of 7 (ms)\n");
+  std::printf("  tovik.exe %.1f   bare window program %.1f   ratio %.2f (target at most 1.15)\n",
+              tovikStart * 1e3, bareStart * 1e3, tovikStart / bareStart);
+
+  // Launch latency: Enter (the keyboard's default command) to the started program's first
+  // instruction, against ShellExecuteA called directly with the same target.
+  const std::string stampExe = folder + "stamp.exe";
+  const std::string stampFile = work + "stamp.txt";
+  std::vector<double> viaTovik, direct;
+  Started launcher = Start(tovik, "launcherclass", "X");
+  HWND field = FindWindowExA(launcher.window, nullptr, "ComboBox", nullptr);
+  const std::string command = "\"" + stampExe + "\" \"" + stampFile + "\"";
+  for (int i = 0; i < 7; ++i) {
+    SendMessageA(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(command.c_str()));
+    DeleteFileA(stampFile.c_str());
+    long long begin = Ticks();
+    PostMessageA(launcher.window, WM_COMMAND, IDOK, 0);
+    viaTovik.push_back(Seconds(ReadStamp(stampFile) - begin));
+    DeleteFileA(stampFile.c_str());
+    const std::string parameters = "\"" + stampFile + "\"";
+    begin = Ticks();
+    ShellExecuteA(nullptr, "open", stampExe.c_str(), parameters.c_str(), nullptr, SW_SHOWNORMAL);
+    direct.push_back(Seconds(ReadStamp(stampFile) - begin));
+  }
+  End(launcher, true);
+  std::printf("Launch latency to the target's start, median of 7 (ms)\n");
+  std::printf("  through tovik.exe %.1f   ShellExecuteA directly %.1f   ratio %.2f (target at most 1.1)\n",
+              Median(viaTovik) * 1e3, Median(direct) * 1e3, Median(viaTovik) / Median(direct));
+
+  WIN32_FILE_ATTRIBUTE_DATA attributes{};
+  GetFileAttributesExA(tovik.c_str(), GetFileExInfoStandard, &attributes);
+  std::printf("tovik.exe size %lu bytes (%.0f KB; target at most 256 KB, stripped)\n",
+              attributes.nFileSizeLow, attributes.nFileSizeLow / 1024.0);
+  std::printf("Peak private memory: tovik.exe %.0f KB, bare window program %.0f KB\n",
+              peakPrivate / 1024.0, barePeakPrivate / 1024.0);
+  return 0;
+}
