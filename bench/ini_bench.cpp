@@ -39,7 +39,8 @@ int main() {
     const double parse = Seconds(start);
     start = std::chrono::steady_clock::now();
     size_t found = 0;
-    for (size_t i = 0; i < entries; ++i) found += text.Find("MRU", tovik::HistoryKey(i)).has_value();
+    for (size_t i = 0; i < entries; ++i)
+      found += text.Find("MRU", tovik::HistoryKey(i)).has_value();
     const double reads = Seconds(start);
     start = std::chrono::steady_clock::now();
     for (size_t i = 0; i < entries; ++i) text.Set("MRU", tovik::HistoryKey(i), "changed");
@@ -50,7 +51,8 @@ int main() {
     const double bytes = Seconds(start);
     const double total = (parse + reads + writes + bytes) * 1e3;
     std::printf("%8zu %10.2f %10.2f %10.2f %10.2f %12.3f%s\n", entries, parse * 1e3, reads * 1e3,
-                writes * 1e3, bytes * 1e3, entries ? total / static_cast<double>(entries) * 1000 : 0.0,
+                writes * 1e3, bytes * 1e3,
+                entries ? total / static_cast<double>(entries) * 1000 : 0.0,
                 found == entries && size > 0 ? "" : " (wrong result)");
   }
   std::printf("A constant last column means the work grows linearly with the file.\n");

@@ -1,7 +1,7 @@
 // Start-up against a bare window program, launch latency against ShellExecuteA, size, memory.
-#include <windows.h>
 #include <psapi.h>
 #include <shellapi.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -61,8 +61,9 @@ Started Start(const std::string& exe, const char* windowClass, const char* lastC
 
 void End(Started& started, bool viaCancel) {
   if (viaCancel) {
-    PostMessageA(started.window, WM_COMMAND, 0,
-                 reinterpret_cast<LPARAM>(FindWindowExA(started.window, nullptr, nullptr, "Cancel")));
+    PostMessageA(
+        started.window, WM_COMMAND, 0,
+        reinterpret_cast<LPARAM>(FindWindowExA(started.window, nullptr, nullptr, "Cancel")));
   } else {
     PostMessageA(started.window, WM_CLOSE, 0, 0);
     PostThreadMessageA(started.process.dwThreadId, WM_QUIT, 0, 0);
@@ -142,8 +143,9 @@ int main() {
   }
   End(launcher, true);
   std::printf("Launch latency to the target's start, median of 7 (ms)\n");
-  std::printf("  through tovik.exe %.1f   ShellExecuteA directly %.1f   ratio %.2f (target at most 1.1)\n",
-              Median(viaTovik) * 1e3, Median(direct) * 1e3, Median(viaTovik) / Median(direct));
+  std::printf(
+      "  through tovik.exe %.1f   ShellExecuteA directly %.1f   ratio %.2f (target at most 1.1)\n",
+      Median(viaTovik) * 1e3, Median(direct) * 1e3, Median(viaTovik) / Median(direct));
 
   WIN32_FILE_ATTRIBUTE_DATA attributes{};
   GetFileAttributesExA(tovik.c_str(), GetFileExInfoStandard, &attributes);

@@ -40,7 +40,8 @@ double Load(SettingsStore& store, const std::string& path, size_t entries) {
   for (const char* key : {"Top", "Left", "DoClose", "DoMinimize", "Count"}) {
     store.ReadSettingText(path, "Main", key, "0");
   }
-  for (size_t i = 0; i < entries; ++i) store.ReadSettingText(path, "MRU", tovik::HistoryKey(i), "0");
+  for (size_t i = 0; i < entries; ++i)
+    store.ReadSettingText(path, "MRU", tovik::HistoryKey(i), "0");
   return Now() - start;
 }
 
@@ -104,17 +105,16 @@ int main() {
       perKey.load = QuadraticFit(1000, perKey1000.load, 3000, perKey3000.load, entries);
       perKey.save = QuadraticFit(1000, perKey1000.save, 3000, perKey3000.save, entries);
     }
-    std::printf("%8zu %12.2f %12.2f %11.1f%s %11.1f%s %10.0f %10.0f\n", entries,
-                store.load * 1e3, store.save * 1e3, perKey.load * 1e3, fitted ? "*" : " ",
-                perKey.save * 1e3, fitted ? "*" : " ", perKey.load / store.load,
-                perKey.save / store.save);
+    std::printf("%8zu %12.2f %12.2f %11.1f%s %11.1f%s %10.0f %10.0f\n", entries, store.load * 1e3,
+                store.save * 1e3, perKey.load * 1e3, fitted ? "*" : " ", perKey.save * 1e3,
+                fitted ? "*" : " ", perKey.load / store.load, perKey.save / store.save);
     if (entries == 10000) {
       const double total = (store.load + store.save) * 1e3;
-      std::printf("\n10,000 entries: store load + save %.1f ms (target under 50 ms: %s); "
-                  "at least 500x faster than per-key calls: load %s, save %s\n",
-                  total, total < 50 ? "met" : "missed",
-                  perKey.load / store.load >= 500 ? "met" : "missed",
-                  perKey.save / store.save >= 500 ? "met" : "missed");
+      std::printf(
+          "\n10,000 entries: store load + save %.1f ms (target under 50 ms: %s); "
+          "at least 500x faster than per-key calls: load %s, save %s\n",
+          total, total < 50 ? "met" : "missed", perKey.load / store.load >= 500 ? "met" : "missed",
+          perKey.save / store.save >= 500 ? "met" : "missed");
     }
   }
   std::printf("* quadratic fit of the per-key times measured at 1,000 and 3,000 entries\n");

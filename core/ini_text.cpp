@@ -186,9 +186,10 @@ IniText::IniText(const std::string& bytes, AnsiCodec& codec) : codec_(codec), by
       line.textLength = line.rawLength;
     } else {
       const std::string raw = bytes_.substr(line.rawBegin, line.rawLength);
-      const std::string text = codec_.WideToAnsi(encoding_ == IniEncoding::kUtf8
-                                                     ? Utf8ToUtf16(raw)
-                                                     : Utf16FromBytes(raw, encoding_ == IniEncoding::kUtf16Be));
+      const std::string text =
+          codec_.WideToAnsi(encoding_ == IniEncoding::kUtf8
+                                ? Utf8ToUtf16(raw)
+                                : Utf16FromBytes(raw, encoding_ == IniEncoding::kUtf16Be));
       line.textBegin = text_.size();
       line.textLength = text.size();
       text_ += text;

@@ -63,8 +63,8 @@ class IniText {
   AnsiCodec& codec_;
   IniEncoding encoding_ = IniEncoding::kAnsi;
   std::string byteOrderMark_;
-  std::string bytes_;  // the file as read
-  std::string text_;   // its lines in the 8-bit code page, unless the file is already that
+  std::string bytes_;      // the file as read
+  std::string text_;       // its lines in the 8-bit code page, unless the file is already that
   std::string lf_, crlf_;  // the line ends in the file's encoding
   std::vector<Section> sections_;  // [0] holds the lines before the first section
   std::unordered_map<std::string, size_t> sectionIndex_;  // folded name -> first section

@@ -26,7 +26,7 @@ constexpr ControlLayout kBrowse{"Button", "Browse...", 0x50011000, 0, 162, 93, 6
 constexpr ControlLayout kCommandField{"COMBOBOX", "", 0x50210042, 0x200, 14, 48, 360, 140, 0};
 constexpr ControlLayout kStart{"Button", "Start", 0x50010001, 0, 235, 93, 65, 24, 0};
 constexpr ControlLayout kMinimizeBox{"Button", " minimize", 0x50010003,    0, 17, 102,
-                                   70,       24,          kMinimizeBoxId};
+                                     70,       24,          kMinimizeBoxId};
 constexpr ControlLayout kCloseBox{"Button", " close", 0x50010003, 0, 17, 82, 70, 24, kCloseBoxId};
 constexpr ControlLayout kCaption{
     "Static", "Enter a process to start", 0x50000000, 0x20, 50, 12, 160, 21, 0};
@@ -38,8 +38,8 @@ constexpr int kMainHeight = 155;
 
 HWND CreateControl(const ControlLayout& layout) {
   FrontEndState& s = Launcher();
-  return CreateWindowExA(layout.extendedStyle, layout.className, layout.text, layout.style, layout.x, layout.y,
-                         layout.width, layout.height, s.mainWindow,
+  return CreateWindowExA(layout.extendedStyle, layout.className, layout.text, layout.style,
+                         layout.x, layout.y, layout.width, layout.height, s.mainWindow,
                          reinterpret_cast<HMENU>(static_cast<INT_PTR>(layout.id)), s.instance,
                          nullptr);
 }

@@ -9,6 +9,7 @@
 
 #include "core/launch.h"
 #include "core/launcher_state.h"
+#include "core/settings_store.h"
 
 namespace tovik::testing {
 
@@ -171,6 +172,36 @@ class FakeWindow : public LauncherWindow {
 
  private:
   Log& log_;
+};
+
+// Latin-1 stands in for the system code page.
+class Latin1Codec : public AnsiCodec {
+ public:
+  std::string WideToAnsi(const std::u16string& text) override {
+    std::string out;
+    for (char16_t c : text) out += c < 0x100 ? static_cast<char>(c) : '?';
+    return out;
+  }
+  std::u16string AnsiToWide(const std::string& text) override {
+    std::u16string out;
+    for (char c : text) out += static_cast<char16_t>(static_cast<unsigned char>(c));
+    return out;
+  }
+};
+
+// The settings file in memory, counting the reads and replaces.
+class MemoryFiles : public SettingsFiles {
+ public:
+  std::optional<std::string> bytes;
+  int reads = 0, replaces = 0;
+  std::optional<std::string> ReadWhole(const std::string&) override {
+    ++reads;
+    return bytes;
+  }
+  void ReplaceWhole(const std::string&, const std::string& newBytes) override {
+    ++replaces;
+    bytes = newBytes;
+  }
 };
 
 // The whole fake platform, wired together.

@@ -4,23 +4,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "tests/core/fakes.h"
+
 namespace tovik {
 namespace {
 
-// Latin-1 stands in for the system code page.
-class Latin1Codec : public AnsiCodec {
- public:
-  std::string WideToAnsi(const std::u16string& text) override {
-    std::string out;
-    for (char16_t c : text) out += c < 0x100 ? static_cast<char>(c) : '?';
-    return out;
-  }
-  std::u16string AnsiToWide(const std::string& text) override {
-    std::u16string out;
-    for (char c : text) out += static_cast<char16_t>(static_cast<unsigned char>(c));
-    return out;
-  }
-};
+using testing::Latin1Codec;
+using testing::MemoryFiles;
 
 Latin1Codec codec;
 constexpr const char* kMissing = "<missing>";
@@ -103,22 +93,8 @@ TEST(IniText, ByteOrderMarksChooseTheEncodingAndWritingKeepsIt) {
   EXPECT_EQ(wide.Bytes(), std::string("\xFF\xFE[\0M\0]\0\r\0\n\0k\0=\0a\0\r\0\n\0", 22));
 }
 
-class FakeFiles : public SettingsFiles {
- public:
-  std::optional<std::string> bytes;
-  int reads = 0, replaces = 0;
-  std::optional<std::string> ReadWhole(const std::string&) override {
-    ++reads;
-    return bytes;
-  }
-  void ReplaceWhole(const std::string&, const std::string& newBytes) override {
-    ++replaces;
-    bytes = newBytes;
-  }
-};
-
 TEST(BufferedSettingsStore, ReadsOnceAndWritesOnceOverTheFileAsItIsAtCommit) {
-  FakeFiles files;
+  MemoryFiles files;
   files.bytes = "[Main]\r\nTop=7\r\n";
   BufferedSettingsStore store(files, codec);
   EXPECT_EQ(store.ReadSettingText("s", "Main", "Top", "100"), "7");

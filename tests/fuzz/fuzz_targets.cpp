@@ -20,26 +20,8 @@ void Check(bool property) {
   if (!property) std::abort();
 }
 
-class Latin1Codec : public AnsiCodec {
- public:
-  std::string WideToAnsi(const std::u16string& text) override {
-    std::string out;
-    for (char16_t c : text) out += c < 0x100 ? static_cast<char>(c) : '?';
-    return out;
-  }
-  std::u16string AnsiToWide(const std::string& text) override {
-    std::u16string out;
-    for (char c : text) out += static_cast<char16_t>(static_cast<unsigned char>(c));
-    return out;
-  }
-};
-
-class MemoryFiles : public SettingsFiles {
- public:
-  std::optional<std::string> bytes;
-  std::optional<std::string> ReadWhole(const std::string&) override { return bytes; }
-  void ReplaceWhole(const std::string&, const std::string& b) override { bytes = b; }
-};
+using testing::Latin1Codec;
+using testing::MemoryFiles;
 
 // Splits the input at its first NUL-NUL pair into two texts.
 std::pair<std::string, std::string> TwoParts(const std::string& input) {
@@ -52,7 +34,8 @@ void FuzzCommandText(const std::string& input) {
   const SplitResult split = SplitCommand(input);
   // The remainder is the input's own tail, and the token is made of what came before it.
   Check(split.remainder.size() <= input.size());
-  Check(input.compare(input.size() - split.remainder.size(), std::string::npos, split.remainder) == 0);
+  Check(input.compare(input.size() - split.remainder.size(), std::string::npos, split.remainder) ==
+        0);
   Check(split.token.size() <= input.size() - split.remainder.size());
   Check(split.token.find('"') == std::string::npos);
   const std::string argument = FirstArgument(input);

@@ -179,6 +179,27 @@ TEST_F(StartedWindow, DropTakesALongFirstNameWholeAndIgnoresAnEmptyOne) {
   }
 }
 
+// With a taskbar at the top the placement is relative to the work area; the saved position
+// must still be the screen position at which the window is created again.
+TEST_F(StartedWindow, RestoredPositionIsInScreenCoordinatesWithTheWorkAreaMoved) {
+  RECT original{};
+  SystemParametersInfoA(SPI_GETWORKAREA, 0, &original, 0);
+  RECT moved = original;
+  moved.top += 40;
+  moved.left += 30;
+  SystemParametersInfoA(SPI_SETWORKAREA, 0, &moved, 0);
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  GetMonitorInfoA(MonitorFromWindow(Launcher().mainWindow, MONITOR_DEFAULTTONEAREST), &monitor);
+  const bool honoured = monitor.rcWork.top == moved.top && monitor.rcWork.left == moved.left;
+  SetWindowPos(Launcher().mainWindow, nullptr, 200, 150, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+  const WindowPosition position = Window().RestoredPosition();
+  SystemParametersInfoA(SPI_SETWORKAREA, 0, &original, 0);
+  if (!honoured) GTEST_SKIP() << "the platform does not move the work area";
+  EXPECT_EQ(position.left, 200);
+  EXPECT_EQ(position.top, 150);
+}
+
 TEST(ScreenPositionOf, AddsTheWorkAreaOffsetOfTheMonitor) {
   const RECT monitor{0, 0, 1024, 768};
   const std::pair<RECT, WindowPosition> cases[] = {
