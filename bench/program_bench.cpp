@@ -1,7 +1,8 @@
 // Start-up against a bare window program, launch latency against ShellExecuteA, size, memory.
+#include <windows.h>
+
 #include <psapi.h>
 #include <shellapi.h>
-#include <windows.h>
 
 #include <algorithm>
 #include <cstdio>

@@ -1,6 +1,7 @@
 // A save killed at its worst moment, and settings files that cannot be written.
-#include <gtest/gtest.h>
 #include <windows.h>
+
+#include <gtest/gtest.h>
 
 #include "tests/win32/test_support.h"
 #include "win32/settings_files.h"

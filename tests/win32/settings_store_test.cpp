@@ -1,8 +1,8 @@
 // The buffered settings store against the platform's own profile functions as the oracle.
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 #include <windows.h>
 
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 #include <random>
 #include <set>
 

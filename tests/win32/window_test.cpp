@@ -1,10 +1,11 @@
 // The real start-up in this process: what another process cannot see of the window.
 #include <windows.h>
 // windows.h first: the other platform headers need its types.
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 #include <shellapi.h>
 #include <shlobj.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 #include "tests/core/fakes.h"
 #include "tests/win32/test_support.h"
