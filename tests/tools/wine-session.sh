@@ -44,6 +44,11 @@ start_xvfb() {
 # only from the next wineserver, so the server that wineboot started is ended.
 make_prefix() {
   [ -f "$WINEPREFIX/.tovik-ready" ] && return 0
+  # A prefix of the user's own is used as it is, only created if it does not exist yet.
+  if [ -n "${WINEPREFIX_OVERRIDE:-}" ]; then
+    [ -f "$WINEPREFIX/system.reg" ] || wineboot -i >/dev/null 2>&1
+    return 0
+  fi
   mkdir -p "$WINEPREFIX"
   wineboot -i >/dev/null 2>&1
   if [ "${TOVIK_USE_DISPLAY:-0}" != 1 ]; then
