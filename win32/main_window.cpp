@@ -20,17 +20,18 @@ struct ControlLayout {
 };
 
 // The nine controls in creation order; the keyboard's tab order follows it.
-constexpr ControlLayout kIcon{"Static", "MAINICON", 0x50000003, 0, 10, 2, 1, 2, 0};
-constexpr ControlLayout kCancel{"Button", "Cancel", 0x50011000, 0, 308, 93, 65, 24, 0};
-constexpr ControlLayout kBrowse{"Button", "Browse...", 0x50011000, 0, 162, 93, 65, 24, 0};
-constexpr ControlLayout kCommandField{"COMBOBOX", "", 0x50210042, 0x200, 14, 48, 360, 140, 0};
-constexpr ControlLayout kStart{"Button", "Start", 0x50010001, 0, 235, 93, 65, 24, 0};
-constexpr ControlLayout kMinimizeBox{"Button", " minimize", 0x50010003,    0, 17, 102,
-                                     70,       24,          kMinimizeBoxId};
-constexpr ControlLayout kCloseBox{"Button", " close", 0x50010003, 0, 17, 82, 70, 24, kCloseBoxId};
-constexpr ControlLayout kCaption{
-    "Static", "Enter a process to start", 0x50000000, 0x20, 50, 12, 160, 21, 0};
-constexpr ControlLayout kXButton{"Button", "X", 0x50011000, 0, 354, 24, 20, 20, 0};
+// clang-format off
+//                        class       text                        style       ex     x    y    w    h  id
+constexpr ControlLayout kIcon{        "Static",   "MAINICON",                 0x50000003, 0,     10,   2,   1,   2, 0};
+constexpr ControlLayout kCancel{      "Button",   "Cancel",                   0x50011000, 0,    308,  93,  65,  24, 0};
+constexpr ControlLayout kBrowse{      "Button",   "Browse...",                0x50011000, 0,    162,  93,  65,  24, 0};
+constexpr ControlLayout kCommandField{"COMBOBOX", "",                         0x50210042, 0x200, 14,  48, 360, 140, 0};
+constexpr ControlLayout kStart{       "Button",   "Start",                    0x50010001, 0,    235,  93,  65,  24, 0};
+constexpr ControlLayout kMinimizeBox{ "Button",   " minimize",                0x50010003, 0,     17, 102,  70,  24, kMinimizeBoxId};
+constexpr ControlLayout kCloseBox{    "Button",   " close",                   0x50010003, 0,     17,  82,  70,  24, kCloseBoxId};
+constexpr ControlLayout kCaption{     "Static",   "Enter a process to start", 0x50000000, 0x20,  50,  12, 160,  21, 0};
+constexpr ControlLayout kXButton{     "Button",   "X",                        0x50011000, 0,    354,  24,  20,  20, 0};
+// clang-format on
 
 constexpr DWORD kMainStyle = 0x100A0000;  // WS_VISIBLE | WS_SYSMENU | WS_MINIMIZEBOX
 constexpr int kMainWidth = 390;
