@@ -7,12 +7,27 @@
 #include <vector>
 
 #include "core/launch_history.h"
-#include "win32/platform.h"
 #include "win32/settings_files.h"
 
 namespace {
 
 using tovik::SettingsStore;
+
+// The baseline: one profile call per value, each scanning or rewriting the whole file.
+class ProfileSettingsStore : public SettingsStore {
+ public:
+  std::string ReadSettingText(const std::string& path, const char* section, const std::string& key,
+                              const char* defaultText) override {
+    std::vector<char> buffer(1 << 16);
+    const DWORD length = GetPrivateProfileStringA(section, key.c_str(), defaultText, buffer.data(),
+                                                  static_cast<DWORD>(buffer.size()), path.c_str());
+    return std::string(buffer.data(), length);
+  }
+  void WriteSettingText(const std::string& path, const char* section, const std::string& key,
+                        const std::string& value) override {
+    WritePrivateProfileStringA(section, key.c_str(), value.c_str(), path.c_str());
+  }
+};
 
 double Now() {
   LARGE_INTEGER frequency, counter;
@@ -66,7 +81,7 @@ struct Times {
 Times Measure(bool buffered, const std::string& path, size_t entries) {
   tovik::win32::Win32SettingsFiles files;
   tovik::win32::Win32AnsiCodec codec;
-  tovik::win32::ProfileSettingsStore profile;
+  ProfileSettingsStore profile;
   WriteFile(path, entries);
   tovik::BufferedSettingsStore loadStore(files, codec), saveStore(files, codec);
   SettingsStore& forLoad = buffered ? static_cast<SettingsStore&>(loadStore) : profile;

@@ -1,4 +1,4 @@
-// Win32 process, profile, environment and shell calls, each fetching its text whole.
+// Win32 process, environment and shell calls, each fetching its text whole.
 #include "win32/platform.h"
 
 #include <windows.h>
@@ -23,19 +23,6 @@ std::string FetchWhole(DWORD initialSize, DWORD slack, Fill fill) {
 }
 
 }  // namespace
-
-std::string ProfileSettingsStore::ReadSettingText(const std::string& path, const char* section,
-                                                  const std::string& key, const char* defaultText) {
-  // The reader reports size - 1 when it had to cut the value.
-  return FetchWhole(2048, 1, [&](char* buffer, DWORD size) {
-    return GetPrivateProfileStringA(section, key.c_str(), defaultText, buffer, size, path.c_str());
-  });
-}
-
-void ProfileSettingsStore::WriteSettingText(const std::string& path, const char* section,
-                                            const std::string& key, const std::string& value) {
-  WritePrivateProfileStringA(section, key.c_str(), value.c_str(), path.c_str());
-}
 
 std::optional<std::string> Win32Environment::ExpandEnvironment(const std::string& text) {
   // Ask for the size needed, then expand into exactly that; retry if the environment grew.

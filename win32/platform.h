@@ -1,19 +1,10 @@
-// The Win32 side of the core's process, settings, environment and shell interfaces.
+// The Win32 side of the core's process, environment and shell interfaces.
 #pragma once
 
 #include "core/launch.h"
 #include "core/launcher_state.h"
 
 namespace tovik::win32 {
-
-// Settings through the platform's profile functions, one call per value.
-class ProfileSettingsStore : public SettingsStore {
- public:
-  std::string ReadSettingText(const std::string& path, const char* section, const std::string& key,
-                              const char* defaultText) override;
-  void WriteSettingText(const std::string& path, const char* section, const std::string& key,
-                        const std::string& value) override;
-};
 
 class Win32Environment : public EnvironmentExpander {
  public:

@@ -7,6 +7,7 @@
 #include <set>
 
 #include "core/launch_history.h"
+#include "tests/core/fakes.h"
 #include "tests/win32/test_support.h"
 #include "win32/settings_files.h"
 
@@ -210,6 +211,64 @@ TEST_F(SettingsStoreTest, LinesTheSaveDoesNotWriteKeepTheirBytes) {
       ReadBytes(path),
       ";  my notes  \r\n\r\n[Other]\r\n  odd   =  spacing  \r\n[Main]\r\ntop=40\r\nExtra=1\r\n"
       "Count=1\r\n\r\n; after the keys\r\n[MRU]\r\nMRU5=beyond\r\nMRU0=calc\r\n");
+}
+
+TEST_F(SettingsStoreTest, MissingFileReadsDefaultsAndIsNotCreated) {
+  const std::string path = folder + "missing.ini";
+  BufferedSettingsStore store(files, codec);
+  EXPECT_EQ(store.ReadSettingText(path, "Main", "Top", "100"), "100");
+  EXPECT_FALSE(FileExists(path));
+}
+
+// Saved by the store, read back by the platform's own reader and by the store at the next start.
+TEST_F(SettingsStoreTest, HistoryValuesComeBackExactlyAndLineBreaksCorruptNothing) {
+  const std::string path = folder + "history.ini";
+  WriteBytes(path, "[Main]\r\nCount=9\r\n[MRU]\r\nMRU7=old\r\nMRU8=older\r\n");
+  testing::FakeHistory history;
+  history.entries = {"\"C:\\My Files\\a.txt\"",
+                     "'single'",
+                     "\"open",
+                     "close\"",
+                     " lead",
+                     "trail ",
+                     "eof\x1A",
+                     "\x0Bvt",
+                     "\ttab",
+                     "it's",
+                     "a \"b\" c",
+                     "%PATH% x",
+                     std::string(3000, 'L'),
+                     "first\r\nMRU1=forged"};
+  BufferedSettingsStore saving(files, codec);
+  SaveHistory(saving, path, history);
+  saving.CommitSettings(path);
+  std::vector<std::string> expected = history.entries;
+  expected.back() = "first  MRU1=forged";
+  for (size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(ProfileRead(path, "MRU", HistoryKey(i).c_str()), expected[i]) << i;
+  }
+  EXPECT_EQ(ProfileRead(path, "MRU", "MRU14"), kDefault) << "no line was split";
+  BufferedSettingsStore loading(files, codec);
+  testing::FakeHistory loaded;
+  LoadHistory(loading, path, loaded);
+  EXPECT_EQ(loaded.entries, expected);
+}
+
+TEST_F(SettingsStoreTest, ShorterHistoryLeavesOldKeysThatTheNextLoadIgnores) {
+  const std::string path = folder + "shorter.ini";
+  WriteBytes(path,
+             "[Main]\r\nCount=5\r\n[MRU]\r\nMRU0=a\r\nMRU1=b\r\nMRU2=c\r\nMRU3=d\r\nMRU4=e\r\n");
+  testing::FakeHistory history;
+  history.entries = {"x", "y"};
+  BufferedSettingsStore saving(files, codec);
+  SaveHistory(saving, path, history);
+  saving.CommitSettings(path);
+  EXPECT_EQ(ProfileRead(path, "Main", "Count"), "2");
+  EXPECT_EQ(ProfileRead(path, "MRU", "MRU4"), "e");
+  BufferedSettingsStore loading(files, codec);
+  testing::FakeHistory loaded;
+  LoadHistory(loading, path, loaded);
+  EXPECT_EQ(loaded.entries, (std::vector<std::string>{"x", "y"}));
 }
 
 TEST_F(SettingsStoreTest, TenMegabytesOfBinaryBytesAndNulsAreReadWithoutCrash) {

@@ -12,6 +12,7 @@
 #include "win32/drop_browse.h"
 #include "win32/front_end.h"
 #include "win32/platform.h"
+#include "win32/settings_files.h"
 
 namespace tovik {
 namespace {
@@ -30,7 +31,9 @@ class StartedWindow : public ::testing::Test {
   static void SetUpTestSuite() {
     static Log log;
     static FakeProcess process(log);
-    static win32::ProfileSettingsStore settings;
+    static win32::Win32SettingsFiles files;
+    static win32::Win32AnsiCodec codec;
+    static BufferedSettingsStore settings(files, codec);
     static FakeEnvironment environment;
     static FakeShell shell(log);
     static WindowWithoutLoop window;
