@@ -6,17 +6,16 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source_dir=$PWD
 tools/setup.sh
-cmake -S . -B build/win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake --no-warn-unused-cli >/dev/null
-cmake --build build/win32 --target tovik probe >/dev/null
+tree=$source_dir/$(tools/windows-tree.sh tovik probe 2>/dev/null)
 
 # Tovik keeps its settings beside itself, so it runs from a folder of its own.
-run_dir=$source_dir/build/win32/run/tovik
+run_dir=$tree/run/tovik
 mkdir -p "$run_dir"
-cp build/win32/bin/tovik.exe "$run_dir/tovik.exe"
-export TOVIK_WINE_ROOT=$source_dir/build/win32/run/wine
+cp "$tree/bin/tovik.exe" "$run_dir/tovik.exe"
+export TOVIK_WINE_ROOT=$tree/run/wine
 [ -n "${WINEPREFIX:-}" ] && export WINEPREFIX_OVERRIDE=$WINEPREFIX
-session=$source_dir/tests/tools/wine-session.sh
-probe=$source_dir/build/win32/bin/probe.exe
+session=$source_dir/tools/wine-session.sh
+probe=$tree/bin/probe.exe
 
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
   TOVIK_USE_DISPLAY=1 "$session" prepare

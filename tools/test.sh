@@ -17,10 +17,15 @@ CC=clang CXX=clang++ cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=Re
 cmake --build build/sanitize -j "$jobs"
 ctest --test-dir build/sanitize --output-on-failure -j "$jobs"
 
-cmake -S . -B build/win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake --no-warn-unused-cli
-cmake --build build/win32 -j "$jobs"
-# Serial: the Wine tests share one private display and one Wine session.
-ctest --test-dir build/win32 --output-on-failure
+# The Wine tests run in the tree this machine can run; the shipped 32-bit exe's header is
+# checked wherever that is not its own tree. Serial: they share one display and one session.
+tree=$(tools/windows-tree.sh)
+if [ "$tree" != build/win32 ]; then
+  cmake -S . -B build/win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >/dev/null
+  cmake --build build/win32 -j "$jobs" --target tovik
+  ctest --test-dir build/win32 --output-on-failure -R '^exe_header$'
+fi
+ctest --test-dir "$tree" --output-on-failure
 
 # The release archive: the same commit must give the same bytes in two folders.
 tools/release.sh --verify

@@ -56,10 +56,11 @@ void GiveFont(HWND control, HFONT font) {
   SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), 0);
 }
 
-// The former procedure is read immediately before the replacement goes in.
+// The former procedure is read immediately before the replacement goes in. The Ptr forms are
+// GetWindowLongA and SetWindowLongA in the 32-bit program; they keep a 64-bit test build whole.
 void ReplaceProcedure(HWND control, WNDPROC& formerSlot, WNDPROC replacement) {
-  formerSlot = reinterpret_cast<WNDPROC>(GetWindowLongA(control, GWL_WNDPROC));
-  SetWindowLongA(control, GWL_WNDPROC, reinterpret_cast<LONG>(replacement));
+  formerSlot = reinterpret_cast<WNDPROC>(GetWindowLongPtrA(control, GWLP_WNDPROC));
+  SetWindowLongPtrA(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(replacement));
 }
 
 HWND CommandFieldEdit() {

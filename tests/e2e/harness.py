@@ -7,7 +7,7 @@ import time
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-SESSION = os.path.join(HERE, "..", "tools", "wine-session.sh")
+SESSION = os.path.join(HERE, "..", "..", "tools", "wine-session.sh")
 BIN = os.environ["TOVIK_BIN"]
 WORK = os.environ["TOVIK_E2E_WORK"]
 ENV = dict(os.environ)

@@ -3,7 +3,7 @@ import os
 import subprocess
 import unittest
 
-from harness import (BIN, ENV, LauncherTest, click_control, drop_files, eventually, keys, probe,
+from harness import (BIN, ENV, SESSION, LauncherTest, click_control, drop_files, eventually, keys, probe,
                      type_text, winpath)
 
 
@@ -52,8 +52,7 @@ class Drops(LauncherTest):
 
     def test_a_drop_from_behind_brings_the_launcher_forward_with_the_focus_in_the_field(self):
         launcher = self.launcher().start()
-        holder = subprocess.Popen([os.path.join(os.path.dirname(BIN), "..", "..", "tests", "tools",
-                                                "wine-session.sh"), "run",
+        holder = subprocess.Popen([SESSION, "run",
                                    os.path.join(BIN, "probe.exe"), "hold"],
                                   env=ENV, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         self.addCleanup(holder.kill)

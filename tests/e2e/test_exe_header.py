@@ -18,10 +18,10 @@ class PeImage:
         opt = pe + 24
         self.magic = struct.unpack_from("<H", data, opt)[0]
         self.subsystem, self.dll_characteristics = struct.unpack_from("<HH", data, opt + 68)
-        directories = opt + 96
+        directories = opt + (96 if self.magic == 0x10B else 112)  # PE32 or PE32+
         self.import_rva, _ = struct.unpack_from("<II", data, directories + 8)
         self.reloc_rva, self.reloc_size = struct.unpack_from("<II", data, directories + 5 * 8)
-        self.sections = []
+        self.sections = []  # name, RVA, size, file offset, flags
         table = opt + optional_size
         for i in range(sections):
             name, vsize, rva, rawsize, rawptr = struct.unpack_from("<8sIIII", data, table + 40 * i)

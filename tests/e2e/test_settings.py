@@ -2,23 +2,20 @@
 import json
 import os
 import re
-import subprocess
 import unittest
 
 from harness import (BIN, FRESH_FILE, WM_ENDSESSION, WM_SYSCOMMAND, LauncherTest, click_control,
                      eventually, keys, probe, type_text, xdotool)
+from test_exe_header import PeImage
 
 SC_MINIMIZE, SC_CLOSE = 0xF020, 0xF060
 
 
 def text_section_rvas(exe):
     """The code section of the exe as a range of offsets from its image base."""
-    headers = subprocess.run(["i686-w64-mingw32-objdump", "-h", "-p", exe], check=True,
-                             stdout=subprocess.PIPE).stdout.decode()
-    base = int(re.search(r"^ImageBase\s+([0-9a-fA-F]+)", headers, re.M).group(1), 16)
-    size, vma = re.search(r"\.text\s+([0-9a-f]+)\s+([0-9a-f]+)", headers).groups()
-    start = int(vma, 16) - base
-    return range(start, start + int(size, 16))
+    with open(exe, "rb") as f:
+        _, start, size, _, _ = next(s for s in PeImage(f.read()).sections if s[0] == ".text")
+    return range(start, start + size)
 
 
 class WaysOut(LauncherTest):

@@ -271,24 +271,6 @@ TEST(ForceForeground, DoesNothingWhenAlreadyInFront) {
   EXPECT_THAT(calls.calls, ::testing::ElementsAre("GetForegroundWindow"));
 }
 
-TEST(OpenFileRecord, IsTheSeventySixByteFormWithOneFilter) {
-  char buffer[2048];
-  const OPENFILENAMEA record = win32::OpenFileRecord(reinterpret_cast<HWND>(0x42), buffer, 2048);
-  EXPECT_EQ(record.lStructSize, 76u);
-  EXPECT_EQ(record.hwndOwner, reinterpret_cast<HWND>(0x42));
-  EXPECT_EQ(std::string(record.lpstrFilter, 15), std::string("All files\0*.*\0\0", 15));
-  EXPECT_EQ(record.nFilterIndex, 1u);
-  EXPECT_EQ(record.lpstrFile, buffer);
-  EXPECT_EQ(record.nMaxFile, 2048u);
-  ASSERT_NE(record.lpstrInitialDir, nullptr);
-  EXPECT_STREQ(record.lpstrInitialDir, "");
-  EXPECT_STREQ(record.lpstrTitle, "Search for a file to open");
-  EXPECT_EQ(record.Flags, 0u);
-  EXPECT_EQ(record.lpstrCustomFilter, nullptr);
-  EXPECT_EQ(record.lpstrFileTitle, nullptr);
-  EXPECT_EQ(record.lpstrDefExt, nullptr);
-}
-
 TEST(RegisterMainClass, FailureIsReportedInsteadOfWaitingUnseen) {
   // With the class already there, registering it again fails.
   WNDCLASSA existing{};

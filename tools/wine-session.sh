@@ -1,9 +1,21 @@
 #!/usr/bin/env bash
-# A private Wine session for the tests: its own prefix under the build tree, its own Xvfb display.
-#   wine-session.sh start | stop | prepare | run PROGRAM [ARGS...] | env
+# A private Wine session: its own prefix under the build tree, its own Xvfb display.
+#   wine-session.sh start | stop | prepare | run PROGRAM [ARGS...] | env | arch
 # TOVIK_WINE_ROOT names the folder that holds the prefix and the session's files.
 # TOVIK_USE_DISPLAY=1 uses the caller's DISPLAY instead of a private one, without a virtual desktop.
+# `arch` prints the Windows architecture this machine runs: i686, or x86_64 where the kernel runs
+# no 32-bit code and only Wine's 64-bit loader works; the builds and tests follow it.
 set -u
+if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  arch=i686 loader=wine
+else
+  arch=x86_64 loader=/usr/lib/wine/wine64
+  export WINELOADER=$loader
+fi
+if [ "${1:-}" = arch ]; then
+  echo "$arch"
+  exit 0
+fi
 root=${TOVIK_WINE_ROOT:?TOVIK_WINE_ROOT must name the test run folder}
 export WINEPREFIX=${WINEPREFIX_OVERRIDE:-$root/wineprefix}
 export WINEDEBUG=-all
@@ -46,14 +58,20 @@ make_prefix() {
   [ -f "$WINEPREFIX/.tovik-ready" ] && return 0
   # A prefix of the user's own is used as it is, only created if it does not exist yet.
   if [ -n "${WINEPREFIX_OVERRIDE:-}" ]; then
-    [ -f "$WINEPREFIX/system.reg" ] || wineboot -i >/dev/null 2>&1
+    [ -f "$WINEPREFIX/system.reg" ] || "$loader" wineboot -i >/dev/null 2>&1
     return 0
   fi
   mkdir -p "$WINEPREFIX"
-  wineboot -i >/dev/null 2>&1
+  # The 64-bit loader alone cannot finish the 32-bit half of the prefix; what it needs is there.
+  "$loader" wineboot -i >/dev/null 2>&1
+  wineserver -w 2>/dev/null  # the registry reaches its files when the server ends
+  if ! [ -f "$WINEPREFIX/system.reg" ]; then
+    echo "wine-session: wineboot could not make the prefix $WINEPREFIX" >&2
+    return 1
+  fi
   if [ "${TOVIK_USE_DISPLAY:-0}" != 1 ]; then
-    wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
-    wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+    "$loader" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+    "$loader" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
   fi
   # Wine draws the caption buttons with Marlett, which it finds only in the prefix's font folder.
   cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null
@@ -71,7 +89,7 @@ case "${1:-}" in
     # Daemons keep no handle on the caller's output, or ctest would wait for them forever.
     wineserver -p </dev/null >/dev/null 2>&1
     # The first program of a server starts the desktop; do it now, not inside a timed test.
-    wine cmd /c exit 0 </dev/null >/dev/null 2>&1
+    "$loader" cmd /c exit 0 </dev/null >/dev/null 2>&1
     ;;
   prepare)
     mkdir -p "$root"
@@ -89,14 +107,14 @@ case "${1:-}" in
   run)
     shift
     load_display
-    exec wine "$@"
+    exec "$loader" "$@"
     ;;
   env)
     load_display
-    echo "export WINEPREFIX='$WINEPREFIX' WINEDEBUG=-all WINEDLLOVERRIDES='$WINEDLLOVERRIDES' DISPLAY='${DISPLAY:-}'"
+    echo "export WINEPREFIX='$WINEPREFIX' WINEDEBUG=-all WINEDLLOVERRIDES='$WINEDLLOVERRIDES' DISPLAY='${DISPLAY:-}'${WINELOADER:+ WINELOADER='$WINELOADER'}"
     ;;
   *)
-    echo "usage: wine-session.sh start|stop|run PROGRAM [ARGS...]|env" >&2
+    echo "usage: wine-session.sh start|stop|prepare|run PROGRAM [ARGS...]|env|arch" >&2
     exit 2
     ;;
 esac
