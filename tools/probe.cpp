@@ -1,4 +1,5 @@
-// Test probe: reads and drives the running launcher from another process, printing JSON.
+// Probe: reads and drives a running launcher from another process, printing JSON; the run
+// command and the tests use it.
 // Cross-process text comes back as UTF-16 under Wine, so the probe uses the W forms.
 #include <windows.h>
 
@@ -194,10 +195,11 @@ HWND ChildWithText(HWND main, const wchar_t* text) {
 }
 
 int Usage() {
-  std::fprintf(stderr,
-               "usage: probe wait MS | tree | hold | post MSG WPARAM [LPARAM|=ControlText] |\n"
-               "       send MSG WPARAM [LPARAM] | quit | close-box | set-text TEXT | ini-get FILE "
-               "SECTION KEY\n");
+  std::fprintf(
+      stderr,
+      "usage: probe wait MS | tree | hold | post MSG WPARAM [LPARAM|=ControlText] |\n"
+      "       send MSG WPARAM [LPARAM] | send-to CONTROL-TEXT MSG WPARAM | quit | close-box |\n"
+      "       set-text TEXT | boxes | ini-get FILE SECTION KEY\n");
   return 2;
 }
 
@@ -262,6 +264,12 @@ int wmain(int argc, wchar_t** argv) {
       return 0;
     }
     return PostMessageW(main, message, wParam, lParam) ? 0 : 1;
+  }
+  if (verb == L"send-to" && argc >= 5) {
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(ChildWithText(main, argv[2]), wcstoul(argv[3], nullptr, 0),
+                        wcstoul(argv[4], nullptr, 0), 0, SMTO_ABORTIFHUNG, 3000, &result);
+    return 0;
   }
   if (verb == L"set-text" && argc >= 3) {
     HWND combo = FindWindowExW(main, nullptr, L"ComboBox", nullptr);

@@ -7,8 +7,8 @@ packages=(
   googletest libgtest-dev libgmock-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine32:i386 wine64 fonts-wine
-  xvfb xdotool x11-utils imagemagick libx11-dev
-  clang libclang-rt-14-dev zip python3
+  xvfb xdotool x11-utils imagemagick
+  clang libclang-rt-14-dev zip python3 python3-xlib
 )
 
 missing=()

@@ -8,106 +8,64 @@
 namespace tovik {
 namespace {
 
-struct SplitCase {
-  const char* text;
-  const char* token;
-  const char* remainder;
-};
-
 TEST(SplitCommand, GivesTokenAndUntouchedRemainder) {
-  const SplitCase cases[] = {
-      SplitCase{"notepad.exe C:\\notes.txt", "notepad.exe", " C:\\notes.txt"},
-      SplitCase{"\"C:\\Program Files\\App\\app.exe\" -x", "C:\\Program Files\\App\\app.exe", " -x"},
-      SplitCase{"   \"\"  calc", "calc", ""},
-      SplitCase{"   ", "", ""},
-      SplitCase{"", "", ""},
-      SplitCase{"app\t-x", "app", "\t-x"},
-      SplitCase{"caf\xE9.exe -v", "caf\xE9.exe", " -v"},
-      SplitCase{"ab\"c d\"e f", "abc de", " f"},
-      SplitCase{"\"C:\\Tools\\x.exe", "C:\\Tools\\x.exe", ""},
-      SplitCase{"a\"\"b c", "ab", " c"},
-      SplitCase{"\"\"", "", ""},
-      SplitCase{"\"\" \"\" x", "x", ""},
-      SplitCase{"\x01\x1F"
-                "a",
-                "a", ""},
-      SplitCase{"\"a\"\"b\" c", "ab", " c"}};
-  for (const SplitCase& c : cases) {
-    const SplitResult result = SplitCommand(c.text);
-    EXPECT_EQ(result.token, c.token) << c.text;
-    EXPECT_EQ(result.remainder, c.remainder) << c.text;
+  const std::string longProgram(5000, 'p');
+  // clang-format off
+  const std::tuple<std::string, std::string, std::string> cases[] = {
+      {"notepad.exe C:\\notes.txt", "notepad.exe", " C:\\notes.txt"},
+      {"\"C:\\Program Files\\App\\app.exe\" -x", "C:\\Program Files\\App\\app.exe", " -x"},
+      {"   \"\"  calc", "calc", ""}, {"   ", "", ""}, {"", "", ""}, {"app\t-x", "app", "\t-x"},
+      {"caf\xE9.exe -v", "caf\xE9.exe", " -v"}, {"ab\"c d\"e f", "abc de", " f"},
+      {"\"C:\\Tools\\x.exe", "C:\\Tools\\x.exe", ""}, {"a\"\"b c", "ab", " c"}, {"\"\"", "", ""},
+      {"\"\" \"\" x", "x", ""}, {"\x01\x1F" "a\x20" "b", "a", " b"}, {"\"a\"\"b\" c", "ab", " c"},
+      {longProgram + " -x", longProgram, " -x"}};
+  // clang-format on
+  for (const auto& [text, token, remainder] : cases) {
+    const SplitResult result = SplitCommand(text);
+    EXPECT_EQ(result.token, token) << text;
+    EXPECT_EQ(result.remainder, remainder) << text;
   }
 }
 
-TEST(SplitCommand, TokenLongerThanAnyFixedBufferIsKeptWhole) {
-  const std::string program(5000, 'p');
-  const SplitResult result = SplitCommand(program + " -x");
-  EXPECT_EQ(result.token, program);
-  EXPECT_EQ(result.remainder, " -x");
-}
-
-struct ArgumentCase {
-  const char* commandLine;
-  const char* argument;
-};
-
 TEST(FirstArgument, IsTheSecondTokenOfTheCommandLine) {
-  const ArgumentCase cases[] = {ArgumentCase{"app.exe \"\" C:\\a.txt", "C:\\a.txt"},
-                                ArgumentCase{"app.exe \"\"", ""},
-                                ArgumentCase{"app.exe", ""},
-                                ArgumentCase{"\"C:\\My Tools\\app.exe\" a b", "a"},
-                                ArgumentCase{"app.exe \"C:\\Program Files\\App\\app.exe\"",
-                                             "C:\\Program Files\\App\\app.exe"},
-                                ArgumentCase{"app.exe \"a\\\" b", "a\\"},
-                                ArgumentCase{"app.exe   ", ""}};
-  for (const ArgumentCase& c : cases)
-    EXPECT_EQ(FirstArgument(c.commandLine), c.argument) << c.commandLine;
+  // clang-format off
+  const std::pair<const char*, const char*> cases[] = {
+      {"app.exe \"\" C:\\a.txt", "C:\\a.txt"}, {"app.exe \"\"", ""}, {"app.exe", ""},
+      {"\"C:\\My Tools\\app.exe\" a b", "a"}, {"app.exe \"a\\\" b", "a\\"}, {"app.exe   ", ""},
+      {"app.exe \"C:\\Program Files\\App\\app.exe\"", "C:\\Program Files\\App\\app.exe"}};
+  // clang-format on
+  for (const auto& [commandLine, argument] : cases) {
+    EXPECT_EQ(FirstArgument(commandLine), argument) << commandLine;
+  }
 }
-
-struct ExpandCase {
-  const char* text;
-  const char* expected;
-};
 
 TEST(ExpandCommand, QuotesTheWholeLineWhenItHoldsASpace) {
   testing::FakeEnvironment environment;
-  environment.variables = {{"SystemRoot", "C:\\Windows"}, {"ProgramFiles", "C:\\Program Files"}};
-  const ExpandCase cases[] = {
-      ExpandCase{"%SystemRoot%\\notepad.exe", "C:\\Windows\\notepad.exe"},
-      ExpandCase{"%SystemRoot%\\notepad.exe C:\\a.txt", "\"C:\\Windows\\notepad.exe C:\\a.txt\""},
-      ExpandCase{"%ProgramFiles%\\x.exe", "\"C:\\Program Files\\x.exe\""},
-      ExpandCase{"notepad 100%.txt", "\"notepad 100%.txt\""}, ExpandCase{"%Unset%", "%Unset%"}};
-  for (const ExpandCase& c : cases)
-    EXPECT_EQ(ExpandCommand(c.text, environment), c.expected) << c.text;
-}
-
-TEST(ExpandCommand, QuotedProgramWithSpacedExpansionSplitsAtFirstSpace) {
-  testing::FakeEnvironment environment;
-  environment.variables = {{"ProgramFiles", "C:\\Program Files"}};
-  const SplitResult split =
-      SplitCommand(ExpandCommand("\"%ProgramFiles%\\App\\app.exe\" -x", environment));
-  EXPECT_EQ(split.token, "C:\\Program");
-  EXPECT_EQ(split.remainder, " Files\\App\\app.exe\" -x\"");
-}
-
-TEST(ExpandCommand, FailureGivesEmptyText) {
-  testing::FakeEnvironment environment;
+  environment.variables = {{"SystemRoot", "C:\\Windows"},
+                           {"ProgramFiles", "C:\\Program Files"},
+                           {"LONG", std::string(1000, 'd')}};
+  const std::pair<std::string, std::string> cases[] = {
+      {"%SystemRoot%\\notepad.exe", "C:\\Windows\\notepad.exe"},
+      {"%SystemRoot%\\notepad.exe C:\\a.txt", "\"C:\\Windows\\notepad.exe C:\\a.txt\""},
+      {"%ProgramFiles%\\x.exe", "\"C:\\Program Files\\x.exe\""},
+      {"notepad 100%.txt", "\"notepad 100%.txt\""},
+      {"%Unset%", "%Unset%"},
+      {"%LONG%\\x.exe", std::string(1000, 'd') + "\\x.exe"}};
+  for (const auto& [text, expected] : cases) {
+    EXPECT_EQ(ExpandCommand(text, environment), expected) << text;
+  }
   environment.fails = true;
-  EXPECT_EQ(ExpandCommand("%X%", environment), "");
-}
-
-TEST(ExpandCommand, LongExpansionIsKeptWhole) {
-  testing::FakeEnvironment environment;
-  environment.variables = {{"LONG", std::string(1000, 'd')}};
-  EXPECT_EQ(ExpandCommand("%LONG%\\x.exe", environment), std::string(1000, 'd') + "\\x.exe");
+  EXPECT_EQ(ExpandCommand("%SystemRoot%", environment), "");
 }
 
 TEST(QuoteIfSpaced, WrapsOnlyPathsHoldingASpace) {
-  EXPECT_EQ(QuoteIfSpaced("C:\\My Files\\a.txt"), "\"C:\\My Files\\a.txt\"");
-  EXPECT_EQ(QuoteIfSpaced("C:\\a.txt"), "C:\\a.txt");
-  EXPECT_EQ(QuoteIfSpaced(""), "");
-  EXPECT_EQ(QuoteIfSpaced("a\tb"), "a\tb");
-  EXPECT_EQ(QuoteIfSpaced("\"a b\""), "\"\"a b\"\"");
+  const std::pair<const char*, const char*> cases[] = {
+      {"C:\\My Files\\a.txt", "\"C:\\My Files\\a.txt\""},
+      {"C:\\a.txt", "C:\\a.txt"},
+      {"", ""},
+      {"a\tb", "a\tb"},
+      {"\"a b\"", "\"\"a b\"\""}};
+  for (const auto& [path, quoted] : cases) EXPECT_EQ(QuoteIfSpaced(path), quoted) << path;
 }
 
 }  // namespace

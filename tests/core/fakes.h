@@ -19,15 +19,9 @@ struct ExitCalled {
   uint32_t status;
 };
 
-inline bool SameIgnoringCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
 class FakeHistory : public HistoryList {
  public:
+  static constexpr char kUnfetchable[] = "\x01unfetchable";
   std::vector<std::string> entries;
   size_t Count() override { return entries.size(); }
   std::optional<std::string> EntryText(size_t i) override {
@@ -35,22 +29,27 @@ class FakeHistory : public HistoryList {
     return entries[i];
   }
   std::optional<size_t> Find(const std::string& text) override {
+    const auto folded = [](const std::string& s) {
+      std::string out(s);
+      for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      return out;
+    };
     for (size_t i = 0; i < entries.size(); ++i) {
-      if (SameIgnoringCase(entries[i], text)) return i;
+      if (folded(entries[i]) == folded(text)) return i;
     }
     return std::nullopt;
   }
   void Append(const std::string& text) override { entries.push_back(text); }
   void InsertAtTop(const std::string& text) override { entries.insert(entries.begin(), text); }
   void Delete(size_t i) override { entries.erase(entries.begin() + static_cast<long>(i)); }
-  static constexpr char kUnfetchable[] = "\x01unfetchable";
 };
 
+// Values by "Section/Key"; every read, write and commit is logged with its path.
 class FakeSettings : public SettingsStore {
  public:
   explicit FakeSettings(Log& log) : log_(log) {}
-  std::map<std::string, std::string> values;  // "Section/Key" -> value
-  std::vector<std::string> writes;            // "Section/Key=value" in order
+  std::map<std::string, std::string> values;
+  std::vector<std::string> writes;  // "Section/Key=value" in order
   std::string ReadSettingText(const std::string& path, const char* section, const std::string& key,
                               const char* defaultText) override {
     log_.push_back("read " + std::string(section) + "/" + key + " @" + path);
@@ -59,9 +58,8 @@ class FakeSettings : public SettingsStore {
   }
   void WriteSettingText(const std::string& path, const char* section, const std::string& key,
                         const std::string& value) override {
-    log_.push_back("write " + std::string(section) + "/" + key + " @" + path);
+    log_.push_back("write @" + path);
     writes.push_back(std::string(section) + "/" + key + "=" + value);
-    values[std::string(section) + "/" + key] = value;
   }
   void CommitSettings(const std::string& path) override { log_.push_back("commit @" + path); }
 
@@ -107,23 +105,17 @@ class FakeEnvironment : public EnvironmentExpander {
 
 class FakeShell : public ShellLauncher {
  public:
-  explicit FakeShell(Log& log) : log_(log) {}
   int32_t result = 42;
   std::vector<std::pair<std::string, std::string>> opened;
   int32_t ShellOpen(const std::string& file, const std::string& parameters) override {
-    log_.push_back("open");
     opened.emplace_back(file, parameters);
     return result;
   }
-
- private:
-  Log& log_;
 };
 
 struct ShownMessage {
   MessageOwner owner;
-  std::string text;
-  std::string caption;
+  std::string text, caption;
   unsigned type;
 };
 
@@ -132,9 +124,7 @@ class FakeWindow : public LauncherWindow {
   explicit FakeWindow(Log& log) : log_(log) {}
   FakeHistory history;
   std::string commandText;
-  bool minimizeChecked = false;
-  bool closeChecked = false;
-  bool minimized = false;
+  bool minimizeChecked = false, closeChecked = false, minimized = false;
   WindowPosition restored{100, 100};
   std::vector<ShownMessage> messages;
   void RegisterMainClass() override { log_.push_back("register class"); }
@@ -145,10 +135,7 @@ class FakeWindow : public LauncherWindow {
     log_.push_back("create remaining " + std::to_string(doMinimize) + "," +
                    std::to_string(doClose));
   }
-  int RunMessageLoop() override {
-    log_.push_back("message loop");
-    return 0;
-  }
+  int RunMessageLoop() override { return log_.push_back("message loop"), 0; }
   HistoryList& History() override { return history; }
   std::string CommandText() override { return commandText; }
   void SetCommandText(const std::string& text) override {
@@ -158,10 +145,7 @@ class FakeWindow : public LauncherWindow {
   void FocusCommandField() override { log_.push_back("focus"); }
   bool IsMinimizeChecked() override { return minimizeChecked; }
   bool IsCloseChecked() override { return closeChecked; }
-  void Minimize() override {
-    log_.push_back("minimize");
-    minimized = true;
-  }
+  void Minimize() override { minimized = true; }
   WindowPosition RestoredPosition() override { return restored; }
   void ShowMessage(MessageOwner owner, const std::string& text, const std::string& caption,
                    unsigned type) override {
@@ -194,10 +178,7 @@ class MemoryFiles : public SettingsFiles {
  public:
   std::optional<std::string> bytes;
   int reads = 0, replaces = 0;
-  std::optional<std::string> ReadWhole(const std::string&) override {
-    ++reads;
-    return bytes;
-  }
+  std::optional<std::string> ReadWhole(const std::string&) override { return ++reads, bytes; }
   void ReplaceWhole(const std::string&, const std::string& newBytes) override {
     ++replaces;
     bytes = newBytes;
@@ -210,7 +191,7 @@ struct FakePlatform {
   FakeSettings settings{log};
   FakeProcess process{log};
   FakeEnvironment environment;
-  FakeShell shell{log};
+  FakeShell shell;
   FakeWindow window{log};
   Platform platform{process, settings, environment, shell, window};
   LauncherState state;

@@ -12,7 +12,6 @@ namespace {
 
 using ::testing::ElementsAre;
 using testing::FakePlatform;
-using ::testing::IsEmpty;
 
 struct LoadCase {
   const char* name;
@@ -21,20 +20,18 @@ struct LoadCase {
 };
 
 TEST(LoadHistory, FollowsCountAndTheDefaults) {
+  // clang-format off
   const LoadCase cases[] = {
       {"no count", {}, {}},
       {"zero", {{"Main/Count", "0"}, {"MRU/MRU0", "a"}}, {}},
       {"negative", {{"Main/Count", "-3"}, {"MRU/MRU0", "a"}}, {}},
       {"lowest", {{"Main/Count", "$80000000"}, {"MRU/MRU0", "a"}}, {}},
-      {"missing keys read 0",
-       {{"Main/Count", "3"}, {"MRU/MRU0", "a"}, {"MRU/MRU1", "b"}},
-       {"a", "b", "0"}},
-      {"empty skipped",
-       {{"Main/Count", "3"}, {"MRU/MRU0", "a"}, {"MRU/MRU1", ""}, {"MRU/MRU2", "c"}},
-       {"a", "c"}},
+      {"missing keys read 0", {{"Main/Count", "3"}, {"MRU/MRU0", "a"}, {"MRU/MRU1", "b"}}, {"a", "b", "0"}},
+      {"empty skipped", {{"Main/Count", "3"}, {"MRU/MRU0", "a"}, {"MRU/MRU1", ""}, {"MRU/MRU2", "c"}}, {"a", "c"}},
       {"beyond count ignored", {{"Main/Count", "1"}, {"MRU/MRU0", "a"}, {"MRU/MRU1", "b"}}, {"a"}},
       {"duplicates kept", {{"Main/Count", "2"}, {"MRU/MRU0", "a"}, {"MRU/MRU1", "A"}}, {"a", "A"}},
   };
+  // clang-format on
   for (const LoadCase& c : cases) {
     FakePlatform fake;
     fake.settings.values = c.values;
@@ -43,16 +40,12 @@ TEST(LoadHistory, FollowsCountAndTheDefaults) {
   }
 }
 
-TEST(LoadHistory, HugeCountReadsAtMost65536Positions) {
+TEST(LoadHistory, HugeCountReadsAtMost65536PositionsAndMalformedCountRaises) {
   FakePlatform fake;
   fake.settings.values = {{"Main/Count", "2147483647"}};
   LoadHistory(fake.settings, "s.ini", fake.window.history);
   EXPECT_EQ(fake.window.history.entries.size(), 65536u);
   EXPECT_EQ(fake.log.back(), "read MRU/MRU65535 @s.ini");
-}
-
-TEST(LoadHistory, MalformedCountRaises) {
-  FakePlatform fake;
   fake.settings.values = {{"Main/Count", "x"}};
   EXPECT_THROW(LoadHistory(fake.settings, "s.ini", fake.window.history), EConvertError);
 }
@@ -69,30 +62,22 @@ TEST(SaveHistory, WritesCountThenEveryEntryEncoded) {
 
 TEST(RememberLaunch, InsertsAtTopUnlessAnEntryMatchesInAnyCase) {
   testing::FakeHistory history;
-  RememberLaunch(history, "calc");
-  RememberLaunch(history, "notepad");
-  RememberLaunch(history, "CALC");
+  for (const char* text : {"calc", "notepad", "CALC"}) RememberLaunch(history, text);
   EXPECT_THAT(history.entries, ElementsAre("notepad", "calc"));
 }
 
-TEST(DeleteCurrentCommand, RemovesFirstMatchAndClearsTheField) {
-  FakePlatform fake;
-  fake.window.history.entries = {"a", "Calc", "calc"};
-  fake.window.commandText = "CALC";
-  DeleteCurrentCommand(fake.window);
-  EXPECT_THAT(fake.window.history.entries, ElementsAre("a", "calc"));
-  EXPECT_EQ(fake.window.commandText, "");
-  EXPECT_EQ(fake.log.back(), "focus");
-}
-
-TEST(DeleteCurrentCommand, KeepsTextWhenNothingMatches) {
-  FakePlatform fake;
-  fake.window.history.entries = {"a"};
-  fake.window.commandText = "b";
-  DeleteCurrentCommand(fake.window);
-  EXPECT_THAT(fake.window.history.entries, ElementsAre("a"));
-  EXPECT_EQ(fake.window.commandText, "b");
-  EXPECT_THAT(fake.log, ElementsAre("focus"));
+TEST(DeleteCurrentCommand, RemovesTheFirstMatchAndClearsTheFieldOrKeepsBoth) {
+  const std::tuple<const char*, std::vector<std::string>, const char*> cases[] = {
+      {"CALC", {"a", "calc"}, ""}, {"b", {"a", "Calc", "calc"}, "b"}};
+  for (const auto& [text, after, textAfter] : cases) {
+    FakePlatform fake;
+    fake.window.history.entries = {"a", "Calc", "calc"};
+    fake.window.commandText = text;
+    DeleteCurrentCommand(fake.window);
+    EXPECT_EQ(fake.window.history.entries, after) << text;
+    EXPECT_EQ(fake.window.commandText, textAfter) << text;
+    EXPECT_EQ(fake.log.back(), "focus") << text;
+  }
 }
 
 }  // namespace

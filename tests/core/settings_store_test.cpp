@@ -46,31 +46,22 @@ struct EditCase {
 };
 
 TEST(IniText, EditsKeepEveryLineTheyDoNotWrite) {
+  // clang-format off
   const EditCase cases[] = {
-      {"from nothing",
-       "",
-       {{"Main", "Top", "1"}, {"Main", "Left", "2"}, {"MRU", "MRU0", "a"}},
+      {"from nothing", "", {{"Main", "Top", "1"}, {"Main", "Left", "2"}, {"MRU", "MRU0", "a"}},
        "[Main]\r\nTop=1\r\nLeft=2\r\n[MRU]\r\nMRU0=a\r\n"},
-      {"replace keeps spelling",
-       "; c\r\n[main]\r\n  TOP = 9  \r\nx=1\r\n",
-       {{"Main", "Top", "1"}},
+      {"replace keeps spelling", "; c\r\n[main]\r\n  TOP = 9  \r\nx=1\r\n", {{"Main", "Top", "1"}},
        "; c\r\n[main]\r\nTOP=1\r\nx=1\r\n"},
-      {"new key after last key",
-       "[Main]\r\na=1\r\n\r\n; tail\r\n[B]\r\n",
-       {{"Main", "b", "2"}},
+      {"new key after last key", "[Main]\r\na=1\r\n\r\n; tail\r\n[B]\r\n", {{"Main", "b", "2"}},
        "[Main]\r\na=1\r\nb=2\r\n\r\n; tail\r\n[B]\r\n"},
-      {"key without equals filled in",
-       "[Main]\r\nTop\r\n",
-       {{"Main", "Top", "5"}},
-       "[Main]\r\nTop=5\r\n"},
+      {"key without equals", "[Main]\r\nTop\r\n", {{"Main", "Top", "5"}}, "[Main]\r\nTop=5\r\n"},
       {"empty section", "[Main]\n", {{"Main", "a", "1"}}, "[Main]\na=1\r\n"},
       {"no final line end", "[A]\nx=1", {{"B", "y", "2"}}, "[A]\nx=1\r\n[B]\r\ny=2\r\n"},
-      {"first duplicate section",
-       "[M]\r\n[M]\r\nk=old\r\n",
-       {{"M", "k", "new"}},
+      {"first duplicate section", "[M]\r\n[M]\r\nk=old\r\n", {{"M", "k", "new"}},
        "[M]\r\nk=new\r\n[M]\r\nk=old\r\n"},
       {"lf kept", "[M]\nk=1\nj=2\n", {{"M", "k", "3"}}, "[M]\nk=3\nj=2\n"},
   };
+  // clang-format on
   for (const EditCase& c : cases) {
     IniText text(c.before, codec);
     for (const auto& [section, key, value] : c.writes) text.Set(section, key, value);

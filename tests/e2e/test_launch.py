@@ -1,87 +1,109 @@
-"""Launching through the shell into the recorder, and the history it leaves."""
+"""Launching through the shell into the recorder, the boxes it may show, and the history it
+leaves in the settings file."""
 import unittest
 
-from harness import LauncherTest, click_control, control, eventually, keys, probe, type_text
+from harness import (ABOUT_ITEM, WM_COMMAND, WM_SYSCOMMAND, LauncherTest, click, control,
+                     eventually, keys, probe, tree, type_text)
+
+
+def texts(box):
+    return [c["text"] for c in box["children"] if c["class"] == "Static"]
 
 
 class Launching(LauncherTest):
-    def launch(self, launcher, text):
-        probe("set-text", text)
-        keys("Return")
+    def assertBoxClosesAloneOnEscape(self, launcher):
+        keys("Escape")
+        self.assertTrue(eventually(lambda: tree()["boxes"] == []))
+        self.assertTrue(launcher.running())
+        self.assertFocusIn("ComboBox")
 
-    def test_start_button_launches_like_enter(self):
-        launcher = self.launcher().start()
-        type_text(f'"{launcher.recorder}" -a "b c"')
-        click_control(launcher.tree(), "Start")
-        self.assertEqual(launcher.recorded(), [f'"{launcher.recorder}"  -a "b c"'])
-
-    def test_history_gains_new_commands_at_the_top_once_in_any_case(self):
-        launcher = self.launcher().start()
+    def test_a_session_of_launches_leaves_its_history_and_every_other_line_in_the_file(self):
+        long_entry = "h" * 5000  # longer than the platform fetches from a list in one piece
+        launcher = self.launcher(
+            "; my notes\r\n[Other]\r\nkeep=me\r\n[Main]\r\nTop=210\r\nLeft=320\r\nExtra=1\r\n"
+            f"Count=1\r\n[MRU]\r\nMRU0={long_entry}\r\n").start()
         rec = launcher.recorder
-        for text in (f'"{rec}" one', f'"{rec}" two', f'"{rec.upper()}" ONE'):
-            self.launch(launcher, text)
-        self.assertEqual(len(launcher.recorded(3)), 3)
-        tree = launcher.tree()
-        self.assertEqual(tree["combo"]["items"], [f'"{rec}" two', f'"{rec}" one'])
-        self.assertEqual(tree["combo"]["text"], f'"{rec.upper()}" ONE', "a launch keeps the text")
+        keys("Return")
+        t = tree()
+        self.assertEqual((t["boxes"], t["combo"]["items"]), ([], [long_entry]),
+                         "an empty Enter does nothing")
 
-    def test_failed_launch_adds_nothing(self):
-        launcher = self.launcher().start()
-        self.launch(launcher, "no-such-program.exe")
+        type_text(f'"{rec}" hello world')
+        keys("Return")
+        self.assertEqual(launcher.recorded(), [f'"{rec}"  hello world'])
+        probe("set-text", f'"{rec}" two')
+        click(tree(), "Start")
+        launcher.recorded(2)
+        # Another program's command 2 does nothing; command 1 launches like Enter.
+        probe("set-text", f'"{rec.upper()}" HELLO WORLD')
+        probe("post", WM_COMMAND, 2)
+        probe("post", WM_COMMAND, 1)
+        launcher.recorded(3)
+        probe("set-text", "%TOVIK_TEST_FOLDER%\\recorder.exe")
+        keys("Return")
+        self.assertEqual(launcher.recorded(4), [f'"{rec}"  hello world', f'"{rec}"  two',
+                                                f'"{rec.upper()}"  HELLO WORLD', f'"{rec}"'])
+        history = ["%TOVIK_TEST_FOLDER%\\recorder.exe", f'"{rec}" two', f'"{rec}" hello world',
+                   long_entry]
+        t = tree()
+        self.assertEqual(t["combo"]["items"], history, "new at the top, once in any letter case")
+        self.assertEqual(t["combo"]["text"], history[0], "a launch keeps the text")
+
+        probe("set-text", '"no such program" -x')
+        keys("Return")
+        box = launcher.wait_box()
+        self.assertEqual(box["window"]["text"], "OOPS...")
+        self.assertIn('Unable to locate: \r"no such program"', texts(box))
+        self.assertBoxClosesAloneOnEscape(launcher)
+        self.assertEqual(tree()["combo"]["items"], history)
+        self.assertEqual(tree()["combo"]["text"], '"no such program" -x')
+
+        probe("post", WM_SYSCOMMAND, ABOUT_ITEM)
+        box = launcher.wait_box()
+        self.assertEqual((box["window"]["text"], box["owner"]), ("About Tovik", tree()["main"]["hwnd"]))
+        self.assertTrue(any(t.startswith("Tovik - Version 1.0.0.0\n\n") for t in texts(box)))
+        self.assertBoxClosesAloneOnEscape(launcher)
+
+        # X deletes the entry matching in any case, clears the field and focuses it.
+        probe("set-text", f'"{rec.upper()}" TWO')
+        click(tree(), "X")
+        self.assertTrue(eventually(lambda: tree()["combo"]["text"] == ""))
+        self.assertFocusIn("ComboBox")
+        history.remove(f'"{rec}" two')
+        self.assertEqual(tree()["combo"]["items"], history)
+
+        click(tree(), " minimize")
+        self.assertTrue(eventually(lambda: control(tree(), " minimize")["check"] == 1))
+        probe("set-text", f'"{rec}" m')
+        keys("Return")
+        t = eventually(lambda: (t := tree())["iconic"] and t)
+        self.assertTrue(t, "a launch with minimize checked minimizes")
+        self.assertEqual(t["combo"]["text"], f'"{rec}" m')
+        # Cancel while minimized saves the place the window returns to.
+        probe("post", WM_COMMAND, 0, "=Cancel")
+        self.assertEqual(launcher.wait_exit(), 0)
+        self.assertEqual(launcher.ini_bytes().decode("latin-1"), (
+            "; my notes\r\n[Other]\r\nkeep=me\r\n[Main]\r\nTop=210\r\nLeft=320\r\nExtra=1\r\n"
+            f'Count=4\r\nDoClose=0\r\nDoMinimize=1\r\n[MRU]\r\nMRU0=""{rec}" m"\r\n'
+            f'MRU1=%TOVIK_TEST_FOLDER%\\recorder.exe\r\nMRU2=""{rec}" hello world"\r\n'
+            f"MRU3={long_entry}\r\n"))
+        launcher.start()
+        self.assertEqual(tree()["combo"]["items"], [f'"{rec}" m'] + history)
+
+    def test_with_close_a_failure_stays_open_and_a_success_saves_its_entry_and_ends(self):
+        launcher = self.launcher("[Main]\r\nDoClose=1\r\nDoMinimize=1\r\n").start()
+        probe("set-text", "no-such-program.exe")
+        keys("Return")
         launcher.wait_box()
         probe("close-box")
-        self.assertTrue(eventually(lambda: launcher.tree()["boxes"] == []))
-        self.assertEqual(launcher.tree()["combo"]["items"], [])
-
-    def test_x_deletes_the_first_match_and_clears_the_field(self):
-        launcher = self.launcher("[Main]\r\nCount=3\r\n[MRU]\r\nMRU0=a\r\nMRU1=Calc\r\nMRU2=calc\r\n").start()
-        type_text("CALC")
-        click_control(launcher.tree(), "X")
-        tree = eventually(lambda: (t := launcher.tree()) and len(t["combo"]["items"]) == 2 and t)
-        self.assertEqual(tree["combo"]["items"], ["a", "calc"])
-        self.assertEqual(tree["combo"]["text"], "")
-        self.assertFocusIn("ComboBox")
-        type_text("zzz")
-        click_control(launcher.tree(), "X")
-        self.assertFocusIn("ComboBox")
-        tree = launcher.tree()
-        self.assertEqual((tree["combo"]["text"], tree["combo"]["items"]), ("zzz", ["a", "calc"]))
-
-    def test_history_survives_a_restart_in_order(self):
-        launcher = self.launcher().start()
-        rec = launcher.recorder
-        commands = [f'"{rec}" first', f'"{rec}" second', '"C:\\My Files\\a.txt"']
-        for text in commands[:2]:
-            self.launch(launcher, text)
-        launcher.recorded(2)
-        probe("set-text", commands[2])
-        keys("Escape")
-        self.assertEqual(launcher.wait_exit(), 0)
-        launcher.start()
-        self.assertEqual(launcher.tree()["combo"]["items"], [commands[1], commands[0]])
-
-    def test_minimize_option_minimizes_after_success_and_keeps_the_text(self):
-        launcher = self.launcher().start()
-        click_control(launcher.tree(), " minimize")
-        self.assertTrue(eventually(lambda: control(launcher.tree(), " minimize")["check"] == 1))
-        self.launch(launcher, f'"{launcher.recorder}" m')
-        tree = eventually(lambda: (t := launcher.tree())["iconic"] and t)
-        self.assertTrue(tree)
-        self.assertEqual(tree["combo"]["text"], f'"{launcher.recorder}" m')
+        self.assertTrue(eventually(lambda: tree()["boxes"] == []))
         self.assertTrue(launcher.running())
-
-    def test_close_option_ends_after_success_without_minimizing(self):
-        launcher = self.launcher("[Main]\r\nDoClose=1\r\nDoMinimize=1\r\n").start()
-        self.launch(launcher, f'"{launcher.recorder}" c')
+        probe("set-text", f'"{launcher.recorder}" c')
+        keys("Return")
         self.assertEqual(launcher.wait_exit(), 0)
-        self.assertEqual(launcher.ini_value("Main", "DoClose"), "1")
         self.assertEqual(len(launcher.recorded()), 1)
-
-    def test_environment_references_launch_expanded_and_are_remembered_as_typed(self):
-        launcher = self.launcher().start()
-        self.launch(launcher, "%TOVIK_TEST_FOLDER%\\recorder.exe")
-        self.assertEqual(launcher.recorded(), [f'"{launcher.recorder}"'])
-        self.assertEqual(launcher.tree()["combo"]["items"], ["%TOVIK_TEST_FOLDER%\\recorder.exe"])
+        self.assertEqual((launcher.ini_value("Main", "Count"), launcher.ini_value("MRU", "MRU0")),
+                         ("1", f'"{launcher.recorder}" c'))
 
 
 if __name__ == "__main__":

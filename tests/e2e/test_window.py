@@ -1,106 +1,102 @@
-"""The window as another process sees it: tree, position, options, first argument, screenshot."""
-import os
-import subprocess
+"""The real window as another process sees it: its table, its place, the options, the first
+argument, the caret and the Tab order."""
 import unittest
 
-from harness import ENV, LauncherTest, WORK, eventually
+from harness import WM_KEYDOWN, LauncherTest, control, eventually, focused, keys, probe, tree
 
 # Class, text, style bits, extended style bits, id, x, y, width, height in creation order.
+# The combo box reports its collapsed height; the icon sizes itself to the icon.
 CONTROLS = [
     ("Static", "MAINICON", 0x50000003, 0, 0, 10, 2, None, None),
     ("Button", "Cancel", 0x50011000, 0, 0, 308, 93, 65, 24),
     ("Button", "Browse...", 0x50011000, 0, 0, 162, 93, 65, 24),
-    ("ComboBox", "", 0x50000042, 0, 0, 14, 48, 360, None),
+    ("ComboBox", None, 0x50000042, 0, 0, 14, 48, 360, None),
     ("Button", "Start", 0x50010001, 0, 0, 235, 93, 65, 24),
     ("Button", " minimize", 0x50010003, 0, 1984, 17, 102, 70, 24),
     ("Button", " close", 0x50010003, 0, 2013, 17, 82, 70, 24),
     ("Static", "Enter a process to start", 0x50000000, 0x20, 0, 50, 12, 160, 21),
     ("Button", "X", 0x50011000, 0, 0, 354, 24, 20, 20),
 ]
+VK_TAB = 9
 
 
-class WindowTree(LauncherTest):
-    def test_controls_are_created_in_order_with_their_classes_texts_styles_and_places(self):
-        tree = self.launcher().start().tree()
-        self.assertEqual(len(tree["children"]), len(CONTROLS))
-        for child, (cls, text, style, exstyle, ident, x, y, w, h) in zip(tree["children"], CONTROLS):
-            with self.subTest(text=text):
+class Window(LauncherTest):
+    def assertBoxes(self, t, close, minimize, minimize_enabled):
+        self.assertEqual((control(t, " close")["check"], control(t, " minimize")["check"],
+                          control(t, " minimize")["enabled"]), (close, minimize, minimize_enabled))
+
+    def test_window_matches_its_table_with_the_first_argument_quoted_and_the_caret_after_it(self):
+        launcher = self.launcher("[Main]\r\nDoMinimize=1\r\n")
+        launcher.start("C:\\Program Files\\App\\app.exe", "second")
+        t = tree()
+        self.assertEqual(len(t["children"]), len(CONTROLS))
+        for child, (cls, text, style, exstyle, ident, x, y, w, h) in zip(t["children"], CONTROLS):
+            with self.subTest(control=text or cls):
                 self.assertEqual(child["class"], cls)
-                if cls != "ComboBox":
-                    self.assertEqual(child["text"], text)
+                self.assertEqual(child["text"], text or child["text"])
                 self.assertEqual(child["style"] & style, style)
                 self.assertEqual(child["exstyle"] & exstyle, exstyle)
                 self.assertEqual(child["id"], ident)
                 left, top, right, bottom = child["rect"]
                 self.assertEqual((left, top), (x, y))
-                if w is not None:
-                    self.assertEqual(right - left, w)
-                if h is not None:
-                    self.assertEqual(bottom - top, h)
-
-    def test_main_window_is_topmost_fixed_size_at_the_default_place(self):
-        launcher = self.launcher()
-        tree = launcher.start().tree()
-        main = tree["main"]
+                self.assertEqual(right - left, w or right - left)
+                self.assertEqual(bottom - top, h or bottom - top)
+        main = t["main"]
         self.assertEqual((main["class"], main["text"]), ("launcherclass", "Tovik"))
         self.assertEqual(main["style"] & 0x100A0000, 0x100A0000)
         self.assertEqual(main["style"] & 0x00050000, 0, "no sizing border, no maximise box")
         self.assertTrue(main["exstyle"] & 0x8, "topmost")
-        left, top, right, bottom = tree["outer"]
+        left, top, right, bottom = t["outer"]
         self.assertEqual((left, top, right - left, bottom - top), (100, 100, 390, 155))
-        self.assertFalse(os.path.exists(launcher.ini), "reading never creates the file")
+        self.assertLess(t["client"][3], 155, "the frame and title bar take their share")
+        text = '"C:\\Program Files\\App\\app.exe"'
+        self.assertEqual(t["combo"]["text"], text)
+        self.assertEqual(t["combo"]["selection"], [len(text), len(text)])
+        self.assertEqual(focused(t), "ComboBox")
+        self.assertBoxes(t, 0, 1, 1)
 
-    def test_saved_position_is_used_unchanged_even_off_screen(self):
-        for left, top in ((-50, 20), (3000, 2000)):
-            with self.subTest(left=left, top=top):
-                launcher = self.launcher(f"[Main]\r\nTop={top}\r\nLeft={left}\r\n")
-                tree = launcher.start().tree()
-                self.assertEqual(tree["outer"][:2], [left, top])
-                launcher.stop()
+    def test_saved_place_is_used_unchanged_off_screen_and_odd_options_keep_minimize_enabled(self):
+        self.launcher("[Main]\r\nTop=2000\r\nLeft=-50\r\nDoClose=5\r\n").start()
+        t = tree()
+        self.assertEqual(t["outer"][:2], [-50, 2000])
+        self.assertBoxes(t, 1, 0, 1)
 
-    def test_options_from_the_settings_set_the_boxes(self):
-        cases = [  # DoClose, DoMinimize -> close check, minimize check, minimize enabled
-            (1, 1, 1, 1, 0),
-            (0, 1, 0, 1, 1),
-            (5, 0, 1, 0, 1),
-        ]
-        for do_close, do_minimize, close, minimize, enabled in cases:
-            with self.subTest(do_close=do_close, do_minimize=do_minimize):
-                launcher = self.launcher(f"[Main]\r\nDoClose={do_close}\r\nDoMinimize={do_minimize}\r\n")
-                children = {c["text"]: c for c in launcher.start().tree()["children"]}
-                self.assertEqual(children[" close"]["check"], close)
-                self.assertEqual(children[" minimize"]["check"], minimize)
-                self.assertEqual(children[" minimize"]["enabled"], enabled)
-                launcher.stop()
-
-    def test_first_argument_becomes_the_command_with_the_focus_in_the_field(self):
+    def test_tab_walks_the_tab_stops_and_a_tab_sent_to_a_button_follows_its_rule(self):
         cases = [
-            ((), ""),
-            (("C:\\Program Files\\App\\app.exe",), '"C:\\Program Files\\App\\app.exe"'),
-            (("C:\\a.txt", "second"), "C:\\a.txt"),
-            (("", "C:\\b.txt"), "C:\\b.txt"),
+            ("0", ["Start", " minimize", " close", "X", "Cancel", "Browse...", "ComboBox"]),
+            ("1", ["Start", " close", "X", "Cancel", "Browse...", "ComboBox"]),
         ]
-        for args, text in cases:
-            with self.subTest(args=args):
-                launcher = self.launcher()
-                tree = launcher.start(*args).tree()
-                self.assertEqual(tree["combo"]["text"], text)
-                self.assertFocusIn("ComboBox")
+        for do_close, order in cases:
+            with self.subTest(do_close=do_close):
+                launcher = self.launcher(f"[Main]\r\nDoClose={do_close}\r\n", suffix=do_close)
+                launcher.start()
+                self.assertBoxes(tree(), int(do_close), 0, 1 - int(do_close))
+                for expected in order:
+                    keys("Tab")
+                    self.assertFocusIn(expected)
+                keys("shift+Tab")
+                self.assertFocusIn("Browse...")
                 launcher.stop()
+        launcher = self.launcher(suffix="-sent").start()
+        # Each rule moves the focus on from where the last one left it; X has no rule.
+        for button, target in (("Cancel", "ComboBox"), ("Browse...", "Start"),
+                               ("Start", "Cancel"), ("X", "Cancel")):
+            probe("send-to", button, WM_KEYDOWN, VK_TAB)
+            self.assertEqual(focused(tree()), target, button)
 
-    def test_screenshot_shows_the_framed_window(self):
-        launcher = self.launcher()
-        tree = launcher.start().tree()
-        shot = os.path.join(WORK, "window.png")
-        left, top, right, bottom = tree["outer"]
-        subprocess.run(["import", "-window", "root", "-crop",
-                        f"{right - left}x{bottom - top}+{left}+{top}", "+repage", shot],
-                       env=ENV, check=True, timeout=30)
-        size = subprocess.run(["identify", "-format", "%w %h", shot], env=ENV, check=True,
-                              stdout=subprocess.PIPE, timeout=30).stdout.decode()
-        self.assertEqual(size, "390 155")
-        client = tree["client"]
-        self.assertLess(client[3] - client[1], 155, "the frame and title bar take their share")
+    def test_space_on_close_disables_minimize_keeping_its_check_and_the_options_are_saved(self):
+        launcher = self.launcher("[Main]\r\nDoMinimize=1\r\n").start()
+        keys("Tab", "Tab", "Tab")
+        self.assertFocusIn(" close")
+        keys("space")
+        t = eventually(lambda: (t := tree()) and not control(t, " minimize")["enabled"] and t)
+        self.assertBoxes(t, 1, 1, 0)
+        keys("space")
+        self.assertTrue(eventually(lambda: control(tree(), " minimize")["enabled"]))
+        keys("Escape")
+        self.assertEqual(launcher.wait_exit(), 0)
+        self.assertEqual((launcher.ini_value("Main", "DoClose"),
+                          launcher.ini_value("Main", "DoMinimize")), ("0", "1"))
 
 
 if __name__ == "__main__":

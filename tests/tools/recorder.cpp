@@ -1,7 +1,10 @@
-// Test recorder: appends the command line it was started with to recorder.log beside itself.
+// Test recorder: appends how it was asked to show itself and its command line to recorder.log
+// beside itself, one line per start: "SHOW COMMAND-LINE".
 #include <windows.h>
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+#include <string>
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int show) {
   char path[4096];
   const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path - 16);
   if (length == 0 || length >= sizeof path - 16) return 2;
@@ -11,10 +14,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   const HANDLE log = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (log == INVALID_HANDLE_VALUE) return 3;
-  const char* commandLine = GetCommandLineA();
+  const std::string line = std::to_string(show) + " " + GetCommandLineA() + "\n";
   DWORD written = 0;
-  WriteFile(log, commandLine, lstrlenA(commandLine), &written, nullptr);
-  WriteFile(log, "\n", 1, &written, nullptr);
+  WriteFile(log, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
   CloseHandle(log);
   return 0;
 }
