@@ -13,29 +13,10 @@ using testing::Latin1Codec;
 using testing::MemoryFiles;
 
 Latin1Codec codec;
-constexpr const char* kMissing = "<missing>";
 
-std::string Read(const std::string& bytes, const char* section, const char* key) {
-  return IniText(bytes, codec).Find(section, key).value_or(kMissing);
-}
-
-TEST(IniText, ReadsValuesAsTheProfileReaderDoes) {
-  const std::string file =
-      "top=1\r\n[Main]\r\n  Top =  -5 \r\nLeft\r\nempty=\r\n;Count=3\r\n#hash=h\r\nq=\"a b\"\r\n"
-      "s='x'\r\nodd=\"x'\r\nlone=\"\r\ndup=first\r\ndup=second\r\n"
-      "[ mru ]\r\nMRU0=m\r\n[Main]\r\nlater=no\n[Unix]\nk=v\n[last]\nend=e";
-  const std::tuple<const char*, const char*, std::string> cases[] = {
-      {"main", "TOP", "-5"},       {"Main", "Left", kMissing}, {"Main", "empty", ""},
-      {"Main", "Count", kMissing}, {"Main", "#hash", "h"},     {"Main", "q", "a b"},
-      {"Main", "s", "x"},          {"Main", "odd", "\"x'"},    {"Main", "lone", "\""},
-      {"Main", "dup", "first"},    {"MRU", "MRU0", "m"},       {"Main", "later", kMissing},
-      {"Unix", "k", "v"},          {"last", "end", "e"},       {"None", "k", kMissing},
-      {"", "top", kMissing},
-  };
-  for (const auto& [section, key, value] : cases) {
-    EXPECT_EQ(Read(file, section, key), value) << section << "/" << key;
-  }
-  EXPECT_EQ(Read(std::string("[M]\r\nnul=a\0b\r\n", 14), "M", "nul"), "a");
+// The reader's rules are checked against the platform's own reader under Wine; NUL is not.
+TEST(IniText, ANulEndsTheValue) {
+  EXPECT_EQ(IniText(std::string("[M]\r\nnul=a\0b\r\n", 14), codec).Find("M", "nul"), "a");
 }
 
 struct EditCase {

@@ -1,14 +1,305 @@
-// The Win32 side of the core's environment and shell interfaces, for real.
+// The Win32 side of the platform interfaces, for real: the settings store against the platform's
+// own profile functions, saves that are killed or meet read-only places, environment expansion
+// and the shell. The program is also the child whose save a test kills.
 #include "win32/platform.h"
 
-#include <gtest/gtest.h>
+#include <windows.h>
 
-#include "tests/win32/test_support.h"
+#include <algorithm>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <random>
+
+#include "core/launch_history.h"
+#include "tests/core/fakes.h"
+#include "win32/settings_files.h"
 
 namespace tovik {
 namespace {
 
 using namespace tovik::testing;
+using Stage = win32::Win32SettingsFiles::Stage;
+
+// The folder of the running test program; the recorder is built beside it, scratch files go in it.
+std::string ProgramFolder() {
+  char path[MAX_PATH * 4];
+  const std::string self(path, GetModuleFileNameA(nullptr, path, sizeof path));
+  return self.substr(0, self.find_last_of('\\') + 1);
+}
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+std::string ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+bool FileExists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+constexpr char kDefault[] =
+    "\x01"
+    "default";
+
+std::string ProfileRead(const std::string& path, const char* section, const char* key) {
+  static char buffer[1 << 16];
+  const DWORD length =
+      GetPrivateProfileStringA(section, key, kDefault, buffer, sizeof buffer, path.c_str());
+  return std::string(buffer, length);
+}
+
+std::vector<std::string> SplitNulList(const char* list) {
+  std::vector<std::string> items;
+  for (; *list; list += items.back().size() + 1) items.emplace_back(list);
+  return items;
+}
+
+// Every section, with every key and value in order, as the profile reader sees the file.
+std::vector<std::string> ProfileView(const std::string& path) {
+  std::vector<std::string> view;
+  static char names[1 << 16], keys[1 << 16];
+  names[GetPrivateProfileSectionNamesA(names, sizeof names, path.c_str())] = '\0';
+  for (const std::string& section : SplitNulList(names)) {
+    keys[GetPrivateProfileStringA(section.c_str(), nullptr, "", keys, sizeof keys, path.c_str())] =
+        '\0';
+    for (const std::string& key : SplitNulList(keys)) {
+      view.push_back("[" + section + "] " + key + "=" +
+                     ProfileRead(path, section.c_str(), key.c_str()));
+    }
+  }
+  return view;
+}
+
+// Files of the shapes people and other programs leave behind.
+class FileGenerator {
+ public:
+  explicit FileGenerator(unsigned seed) : random_(seed) {}
+
+  std::string File() {
+    const char* eol = Pick(2) ? "\r\n" : "\n";
+    std::string text;
+    const int sections = 1 + Pick(4);
+    for (int s = 0; s < sections; ++s) {
+      if (Pick(4) == 0) text += "; comment " + std::to_string(s) + eol;
+      if (Pick(5) == 0) text += eol;
+      text +=
+          Spaces() + "[" + Pick({"Main", "MRU", "main", " mru ", "Other"}) + "]" + Spaces() + eol;
+      for (int k = Pick(7); k > 0; --k) {
+        const int shape = Pick(10);
+        if (shape == 0) {
+          text += Key() + eol;  // a key without '='
+        } else if (shape == 1) {
+          text += ";" + Key() + "=c" + eol;
+        } else {
+          text += Spaces() + Key() + Spaces() + "=" + Spaces() + Value() + Spaces() + eol;
+        }
+      }
+    }
+    return Pick(6) == 0 ? text.substr(0, text.size() - strlen(eol)) : text;
+  }
+  // Values as people write them, and history entries that the reader would strip or split.
+  std::string Value() {
+    if (Pick(12) == 0) return std::string(3000 + Pick(3000), 'L');
+    return Pick({"1",       "-20",       "$10",          "",
+                 "\"a b\"", "'q'",       "\"open",       "close'",
+                 "calc",    "x=y",       "C:\\My Files", "caf\xE9",
+                 " lead",   "trail\t",   "eof\x1A",      "\x0Bvt",
+                 "it's",    "a \"b\" c", "%PATH% x",     "first\r\nMRU1=forged"});
+  }
+  std::string Key() {
+    return Pick({"Top", "Left", "DoClose", "count", "Count", "MRU0", "MRU1", "mru2", "MRU7",
+                 "#hash", "Extra", "DOMINIMIZE"});
+  }
+  int Pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(random_); }
+  std::string Pick(std::initializer_list<const char*> texts) {
+    return texts.begin()[Pick(static_cast<int>(texts.size()))];
+  }
+
+ private:
+  std::string Spaces() {
+    return Pick(4) == 0 ? std::string(1 + Pick(2), Pick(2) ? ' ' : '\t') : "";
+  }
+  std::mt19937 random_;
+};
+
+// The file in the system code page (0), UTF-8 with its mark (1) or UTF-16 with its mark (2).
+std::string Encoded(const std::string& ansi, unsigned kind) {
+  if (kind == 0) return ansi;
+  std::wstring wide(ansi.size(), L'\0');
+  wide.resize(MultiByteToWideChar(CP_ACP, 0, ansi.data(), ansi.size(), wide.data(), wide.size()));
+  if (kind == 2) {
+    return "\xFF\xFE" + std::string(reinterpret_cast<const char*>(wide.data()), wide.size() * 2);
+  }
+  std::string utf8(wide.size() * 3, '\0');
+  utf8.resize(WideCharToMultiByte(CP_UTF8, 0, wide.data(), wide.size(), utf8.data(), utf8.size(),
+                                  nullptr, nullptr));
+  return "\xEF\xBB\xBF" + utf8;
+}
+
+class SettingsFilesTest : public ::testing::Test {
+ protected:
+  std::string folder = ProgramFolder();
+  win32::Win32SettingsFiles files;
+  win32::Win32AnsiCodec codec;
+};
+
+TEST_F(SettingsFilesTest, ReadsWhatTheProfileReaderReadsForGeneratedFiles) {
+  const std::string path = folder + "read.ini";
+  for (unsigned seed = 0; seed < 150; ++seed) {
+    FileGenerator generator(seed);
+    WriteBytes(path, Encoded(generator.File(), seed % 3));
+    BufferedSettingsStore store(files, codec);
+    for (const char* section : {"Main", "MRU", "Other", "Absent"}) {
+      for (const char* key : {"Top", "Left", "DoClose", "DoMinimize", "Count", "MRU0", "MRU1",
+                              "MRU2", "MRU7", "#hash", "Extra"}) {
+        ASSERT_EQ(store.ReadSettingText(path, section, key, kDefault),
+                  ProfileRead(path, section, key))
+            << "seed " << seed << " " << section << "/" << key << "\n"
+            << ReadBytes(path);
+      }
+    }
+  }
+}
+
+// A save as the program makes it, against the same writes made key by key by the platform;
+// a file made from nothing must be the platform's own byte for byte.
+TEST_F(SettingsFilesTest, SavesLikePerKeyWritesForGeneratedFiles) {
+  const std::string ours = folder + "ours.ini", oracle = folder + "oracle.ini";
+  for (unsigned seed = 0; seed < 150; ++seed) {
+    FileGenerator generator(seed);
+    const bool fromNothing = seed % 8 == 0;
+    const std::string original = Encoded(generator.File(), seed % 3);
+    DeleteFileA(ours.c_str());
+    DeleteFileA(oracle.c_str());
+    if (!fromNothing) {
+      WriteBytes(ours, original);
+      WriteBytes(oracle, original);
+    }
+    std::vector<std::pair<std::string, std::string>> writes = {
+        {"Top", "40"}, {"Left", "-30"}, {"DoClose", "1"}, {"DoMinimize", "0"}};
+    const int count = generator.Pick(5);
+    writes.emplace_back("Count", std::to_string(count));
+    for (int i = 0; i < count; ++i) writes.emplace_back(HistoryKey(i), generator.Value());
+    BufferedSettingsStore store(files, codec);
+    for (const auto& [key, value] : writes) {
+      const char* section = key.rfind("MRU", 0) == 0 ? "MRU" : "Main";
+      const std::string stored = EncodeHistoryValue(value);
+      store.WriteSettingText(ours, section, key, stored);
+      WritePrivateProfileStringA(section, key.c_str(), stored.c_str(), oracle.c_str());
+    }
+    store.CommitSettings(ours);
+    ASSERT_EQ(ProfileView(ours), ProfileView(oracle)) << "seed " << seed << "\n" << original;
+    for (int i = 0; i < count; ++i) {  // every history entry reads back as it was, line breaks
+      std::string entry = writes[5 + i].second;  // made spaces
+      std::replace(entry.begin(), entry.end(), '\r', ' ');
+      std::replace(entry.begin(), entry.end(), '\n', ' ');
+      ASSERT_EQ(ProfileRead(ours, "MRU", HistoryKey(i).c_str()), entry) << "seed " << seed;
+    }
+    if (fromNothing) ASSERT_EQ(ReadBytes(ours), ReadBytes(oracle)) << "seed " << seed;
+    EXPECT_FALSE(FileExists(win32::Win32SettingsFiles::TemporaryPathFor(ours)));
+  }
+}
+
+// About 500 KB: the file is read in many pieces and written whole.
+TEST_F(SettingsFilesTest, TenThousandEntriesSaveAndLoadWhole) {
+  const std::string path = folder + "big.ini";
+  DeleteFileA(path.c_str());
+  FakeHistory history;
+  for (int i = 0; i < 10000; ++i) {
+    history.entries.push_back("\"C:\\Program Files\\App " + std::to_string(i) + "\\app.exe\" -x");
+  }
+  BufferedSettingsStore saving(files, codec);
+  SaveHistory(saving, path, history);
+  saving.CommitSettings(path);
+  EXPECT_GT(ReadBytes(path).size(), 400000u);
+  EXPECT_EQ(ProfileRead(path, "MRU", "MRU9999"), history.entries.back());
+  BufferedSettingsStore loading(files, codec);
+  FakeHistory loaded;
+  LoadHistory(loading, path, loaded);
+  EXPECT_EQ(loaded.entries, history.entries);
+}
+
+constexpr char kOld[] =
+    "[Main]\r\nTop=1\r\nLeft=1\r\n; a long comment that makes the old text longer\r\n";
+constexpr char kNew[] =
+    "[Main]\r\nTop=2\r\nLeft=2\r\n; a long comment that makes the old text longer\r\n";
+
+// The child's part: save kNew over the file and stop at `stage`, never to finish.
+int SaveAndHang(const std::string& path, Stage stage, const std::string& marker) {
+  win32::Win32SettingsFiles files;
+  files.pauseForTest = [&](Stage reached) {
+    if (reached != stage) return;
+    WriteBytes(marker, "");
+    Sleep(INFINITE);
+  };
+  files.ReplaceWhole(path, kNew);
+  return 0;
+}
+
+// Runs this program as the saving child, kills it once it has paused, and waits for the end.
+void KillSaveAt(const std::string& path, Stage stage) {
+  const std::string marker = ProgramFolder() + "paused";
+  DeleteFileA(marker.c_str());
+  char self[MAX_PATH];
+  GetModuleFileNameA(nullptr, self, MAX_PATH);
+  std::string commandLine = "\"" + std::string(self) + "\" --save-and-hang \"" + path + "\" " +
+                            std::to_string(static_cast<int>(stage)) + " \"" + marker + "\"";
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION child{};
+  ASSERT_TRUE(CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                             nullptr, &startup, &child));
+  for (int i = 0; i < 400 && !FileExists(marker); ++i) Sleep(25);
+  EXPECT_TRUE(FileExists(marker)) << "the save never reached its pause";
+  TerminateProcess(child.hProcess, 9);
+  WaitForSingleObject(child.hProcess, INFINITE);
+  CloseHandle(child.hProcess);
+  CloseHandle(child.hThread);
+}
+
+TEST_F(SettingsFilesTest, SaveKilledBeforeTheReplaceLeavesTheOldFileAndTheNextSaveCleansUp) {
+  const std::string path = folder + "tovik.ini";
+  WriteBytes(path, kOld);
+  KillSaveAt(path, Stage::kTemporaryWritten);
+  EXPECT_EQ(ReadBytes(path), kOld);
+  files.ReplaceWhole(path, kNew);
+  EXPECT_EQ(ReadBytes(path), kNew);
+  EXPECT_FALSE(FileExists(win32::Win32SettingsFiles::TemporaryPathFor(path)));
+}
+
+// Root ignores permission bits and Wine then the read-only attribute, so the test run makes
+// read-only places with bind mounts (tests/tools/readonly-folder.sh).
+std::string PreparedPlace(const char* variable) {
+  const char* place = getenv(variable);
+  return place ? place : "";
+}
+
+TEST_F(SettingsFilesTest, AFileThatCannotBeWrittenLosesNothing) {
+  const std::string path = PreparedPlace("TOVIK_READONLY_FILE");
+  if (path.empty()) GTEST_SKIP() << "no read-only file was prepared";
+  const std::string before = ReadBytes(path);
+  ASSERT_EQ(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+            INVALID_HANDLE_VALUE);
+  files.ReplaceWhole(path, kNew);
+  EXPECT_EQ(ReadBytes(path), before);
+  EXPECT_FALSE(FileExists(win32::Win32SettingsFiles::TemporaryPathFor(path)));
+}
+
+TEST_F(SettingsFilesTest, AWritableFileInAReadOnlyFolderIsRewrittenInPlace) {
+  const std::string path = PreparedPlace("TOVIK_READONLY_FOLDER_FILE");
+  if (path.empty()) GTEST_SKIP() << "no read-only folder was prepared";
+  WriteBytes(path, kOld);
+  files.ReplaceWhole(path, kNew);
+  EXPECT_EQ(ReadBytes(path), kNew);
+  EXPECT_FALSE(FileExists(win32::Win32SettingsFiles::TemporaryPathFor(path)));
+  WriteBytes(path, kOld);
+  KillSaveAt(path, Stage::kRewrittenBeforeCut);
+  // Killed inside the rewrite: the new text is whole, only the old tail may follow it.
+  EXPECT_EQ(ReadBytes(path).substr(0, strlen(kNew)), kNew);
+}
 
 TEST(Win32Environment, ExpandsWholeAndReportsSpacesForQuoting) {
   SetEnvironmentVariableA("TOVIK_SPACED", "C:\\Program Files");
@@ -36,3 +327,11 @@ TEST(Win32Shell, OpensTheProgramWithTheRemainderAsParametersShownNormally) {
 
 }  // namespace
 }  // namespace tovik
+
+int main(int argc, char** argv) {
+  if (argc == 5 && std::string(argv[1]) == "--save-and-hang") {
+    return tovik::SaveAndHang(argv[2], static_cast<tovik::Stage>(atoi(argv[3])), argv[4]);
+  }
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include "tests/core/fakes.h"
-#include "tests/win32/test_support.h"
 #include "win32/drop_browse.h"
 #include "win32/front_end.h"
 
