@@ -1,8 +1,8 @@
 // Recording fakes of the core's platform interfaces; one shared log keeps the order of calls.
 #pragma once
 
-#include <algorithm>
-#include <cctype>
+#include <strings.h>
+
 #include <map>
 #include <string>
 #include <vector>
@@ -29,13 +29,8 @@ class FakeHistory : public HistoryList {
     return entries[i];
   }
   std::optional<size_t> Find(const std::string& text) override {
-    const auto folded = [](const std::string& s) {
-      std::string out(s);
-      for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-      return out;
-    };
     for (size_t i = 0; i < entries.size(); ++i) {
-      if (folded(entries[i]) == folded(text)) return i;
+      if (strcasecmp(entries[i].c_str(), text.c_str()) == 0) return i;
     }
     return std::nullopt;
   }

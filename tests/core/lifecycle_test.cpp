@@ -55,14 +55,6 @@ TEST(StartUp, RunsItsStepsInOrder) {
   EXPECT_THAT(fake.window.history.entries, ElementsAre("calc"));
 }
 
-TEST(StartUp, WithoutSettingsOrArgumentUsesTheDefaults) {
-  FakePlatform fake;
-  StartUp(fake.state, fake.platform);
-  EXPECT_THAT(fake.log, ::testing::Contains("create window 100,100"));
-  EXPECT_THAT(fake.log, ::testing::Contains("create remaining 0,0"));
-  EXPECT_THAT(fake.log, ::testing::Not(::testing::Contains(::testing::StartsWith("set text"))));
-}
-
 TEST(RunLauncher, MalformedValueReportsAndEndsWithoutWriting) {
   struct Case {
     const char* key;

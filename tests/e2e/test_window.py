@@ -29,25 +29,15 @@ class Window(LauncherTest):
         launcher = self.launcher("[Main]\r\nDoMinimize=1\r\n")
         launcher.start("C:\\Program Files\\App\\app.exe", "second")
         t = tree()
-        self.assertEqual(len(t["children"]), len(CONTROLS))
-        for child, (cls, text, style, exstyle, ident, x, y, w, h) in zip(t["children"], CONTROLS):
-            with self.subTest(control=text or cls):
-                self.assertEqual(child["class"], cls)
-                self.assertEqual(child["text"], text or child["text"])
-                self.assertEqual(child["style"] & style, style)
-                self.assertEqual(child["exstyle"] & exstyle, exstyle)
-                self.assertEqual(child["id"], ident)
-                left, top, right, bottom = child["rect"]
-                self.assertEqual((left, top), (x, y))
-                self.assertEqual(right - left, w or right - left)
-                self.assertEqual(bottom - top, h or bottom - top)
-        main = t["main"]
-        self.assertEqual((main["class"], main["text"]), ("launcherclass", "Tovik"))
-        self.assertEqual(main["style"] & 0x100A0000, 0x100A0000)
-        self.assertEqual(main["style"] & 0x00050000, 0, "no sizing border, no maximise box")
-        self.assertTrue(main["exstyle"] & 0x8, "topmost")
-        left, top, right, bottom = t["outer"]
-        self.assertEqual((left, top, right - left, bottom - top), (100, 100, 390, 155))
+        seen = [(c["class"], text and c["text"], c["style"] & style, c["exstyle"] & exstyle, c["id"],
+                 *c["rect"][:2], w and c["rect"][2] - c["rect"][0], h and c["rect"][3] - c["rect"][1])
+                for c, (_, text, style, exstyle, _, _, _, w, h) in zip(t["children"], CONTROLS)]
+        self.assertEqual(seen, CONTROLS)
+        main, (left, top, right, bottom) = t["main"], t["outer"]
+        self.assertEqual((main["class"], main["text"], main["style"] & 0x100F0000,
+                          main["exstyle"] & 0x8, left, top, right - left, bottom - top),
+                         ("launcherclass", "Tovik", 0x100A0000, 0x8, 100, 100, 390, 155),
+                         "visible, system menu, minimize box, no sizing or maximize, topmost")
         self.assertLess(t["client"][3], 155, "the frame and title bar take their share")
         text = '"C:\\Program Files\\App\\app.exe"'
         self.assertEqual(t["combo"]["text"], text)

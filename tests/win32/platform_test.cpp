@@ -1,6 +1,6 @@
 // The Win32 side of the platform interfaces, for real: the settings store against the platform's
 // own profile functions, saves that are killed or meet read-only places, environment expansion
-// and the shell. The program is also the child whose save a test kills.
+// and the shell.
 #include "win32/platform.h"
 
 #include <windows.h>
@@ -227,44 +227,23 @@ constexpr char kOld[] =
 constexpr char kNew[] =
     "[Main]\r\nTop=2\r\nLeft=2\r\n; a long comment that makes the old text longer\r\n";
 
-// The child's part: save kNew over the file and stop at `stage`, never to finish.
-int SaveAndHang(const std::string& path, Stage stage, const std::string& marker) {
-  win32::Win32SettingsFiles files;
+// The file as a save killed at `stage` leaves it: every step before is done by the system, so
+// the bytes on disk at that moment are what a kill there would leave.
+std::string FileAtStage(win32::Win32SettingsFiles& files, const std::string& path, Stage stage) {
+  std::string seen;
   files.pauseForTest = [&](Stage reached) {
-    if (reached != stage) return;
-    WriteBytes(marker, "");
-    Sleep(INFINITE);
+    if (reached == stage) seen = ReadBytes(path);
   };
   files.ReplaceWhole(path, kNew);
-  return 0;
+  files.pauseForTest = nullptr;
+  return seen;
 }
 
-// Runs this program as the saving child, kills it once it has paused, and waits for the end.
-void KillSaveAt(const std::string& path, Stage stage) {
-  const std::string marker = ProgramFolder() + "paused";
-  DeleteFileA(marker.c_str());
-  char self[MAX_PATH];
-  GetModuleFileNameA(nullptr, self, MAX_PATH);
-  std::string commandLine = "\"" + std::string(self) + "\" --save-and-hang \"" + path + "\" " +
-                            std::to_string(static_cast<int>(stage)) + " \"" + marker + "\"";
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION child{};
-  ASSERT_TRUE(CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                             nullptr, &startup, &child));
-  for (int i = 0; i < 400 && !FileExists(marker); ++i) Sleep(25);
-  EXPECT_TRUE(FileExists(marker)) << "the save never reached its pause";
-  TerminateProcess(child.hProcess, 9);
-  WaitForSingleObject(child.hProcess, INFINITE);
-  CloseHandle(child.hProcess);
-  CloseHandle(child.hThread);
-}
-
-TEST_F(SettingsFilesTest, SaveKilledBeforeTheReplaceLeavesTheOldFileAndTheNextSaveCleansUp) {
+TEST_F(SettingsFilesTest, ASaveKilledBeforeTheReplaceLeavesTheOldFileAndALeftTemporaryIsReplaced) {
   const std::string path = folder + "tovik.ini";
   WriteBytes(path, kOld);
-  KillSaveAt(path, Stage::kTemporaryWritten);
-  EXPECT_EQ(ReadBytes(path), kOld);
+  EXPECT_EQ(FileAtStage(files, path, Stage::kTemporaryWritten), kOld);
+  WriteBytes(win32::Win32SettingsFiles::TemporaryPathFor(path), "left by a killed save");
   files.ReplaceWhole(path, kNew);
   EXPECT_EQ(ReadBytes(path), kNew);
   EXPECT_FALSE(FileExists(win32::Win32SettingsFiles::TemporaryPathFor(path)));
@@ -296,9 +275,8 @@ TEST_F(SettingsFilesTest, AWritableFileInAReadOnlyFolderIsRewrittenInPlace) {
   EXPECT_EQ(ReadBytes(path), kNew);
   EXPECT_FALSE(FileExists(win32::Win32SettingsFiles::TemporaryPathFor(path)));
   WriteBytes(path, kOld);
-  KillSaveAt(path, Stage::kRewrittenBeforeCut);
   // Killed inside the rewrite: the new text is whole, only the old tail may follow it.
-  EXPECT_EQ(ReadBytes(path).substr(0, strlen(kNew)), kNew);
+  EXPECT_EQ(FileAtStage(files, path, Stage::kRewrittenBeforeCut).substr(0, strlen(kNew)), kNew);
 }
 
 TEST(Win32Environment, ExpandsWholeAndReportsSpacesForQuoting) {
@@ -327,11 +305,3 @@ TEST(Win32Shell, OpensTheProgramWithTheRemainderAsParametersShownNormally) {
 
 }  // namespace
 }  // namespace tovik
-
-int main(int argc, char** argv) {
-  if (argc == 5 && std::string(argv[1]) == "--save-and-hang") {
-    return tovik::SaveAndHang(argv[2], static_cast<tovik::Stage>(atoi(argv[3])), argv[4]);
-  }
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}
