@@ -138,7 +138,7 @@ int main() {
     WriteFile(path, 10000);
     tovik::win32::Win32SettingsFiles files;
     double start = Now();
-    const std::string bytes = files.ReadWhole(path).value_or("");
+    const std::string bytes = files.ReadWhole(path).bytes;
     const double read = Now() - start;
     start = Now();
     files.ReplaceWhole(path, bytes);

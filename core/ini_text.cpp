@@ -1,6 +1,7 @@
 // INI text: the profile reader's rules for names, values and quotes, and line-preserving edits.
 #include "core/ini_text.h"
 
+#include <algorithm>
 #include <string_view>
 
 namespace tovik {
@@ -38,10 +39,11 @@ ParsedLine Parse(std::string_view text) {
   ParsedLine parsed;
   const std::string_view line = Trim(text);
   if (line.empty() || line[0] == ';') return parsed;
-  if (line[0] == '[') {
-    const size_t close = line.find(']');
+  // A header's name runs to the last ']' of its line; without one the line is no header.
+  const size_t close = line[0] == '[' ? line.rfind(']') : std::string_view::npos;
+  if (close != std::string_view::npos) {
     parsed.kind = LineKind::kSection;
-    parsed.name = Trim(line.substr(1, close == std::string_view::npos ? close : close - 1));
+    parsed.name = Trim(line.substr(1, close - 1));
     return parsed;
   }
   parsed.kind = LineKind::kKey;
@@ -160,26 +162,32 @@ IniText::IniText(const std::string& bytes, AnsiCodec& codec) : codec_(codec), by
     unit = 2;
   }
   lf_ = Encode("\n");
-  crlf_ = Encode("\r\n");
-  const std::string cr = Encode("\r");
+  cr_ = Encode("\r");
   sections_.emplace_back();
   size_t pos = byteOrderMark_.size();
   while (pos < bytes_.size()) {
-    // A line ends at a line feed on a character boundary.
-    size_t found = bytes_.find(lf_, pos);
-    while (found != std::string::npos && (found - pos) % unit != 0) {
-      found = bytes_.find(lf_, found + 1);
+    // A line ends at a line feed, a carriage return and line feed, or a lone carriage return, as
+    // the reader ends it; each on a character boundary.
+    size_t found = unit == 1 ? std::min(bytes_.find_first_of("\r\n", pos), bytes_.size()) : pos;
+    while (unit > 1 && found + unit <= bytes_.size() && bytes_.compare(found, unit, lf_) != 0 &&
+           bytes_.compare(found, unit, cr_) != 0) {
+      found += unit;
     }
     Line line;
     line.rawBegin = pos;
-    line.rawLength = (found == std::string::npos ? bytes_.size() : found) - pos;
+    line.rawLength = std::min(found, bytes_.size()) - pos;
     line.rawLength -= line.rawLength % unit;  // a stray odd byte at the very end
-    pos = found == std::string::npos ? bytes_.size() : found + lf_.size();
-    if (found != std::string::npos) line.end = LineEnd::kLf;
-    if (line.end == LineEnd::kLf && line.rawLength >= cr.size() &&
-        bytes_.compare(line.rawBegin + line.rawLength - cr.size(), cr.size(), cr) == 0) {
-      line.rawLength -= cr.size();
+    if (found + unit > bytes_.size()) {
+      pos = bytes_.size();
+    } else if (bytes_.compare(found, unit, lf_) == 0) {
+      line.end = LineEnd::kLf;
+      pos = found + unit;
+    } else if (bytes_.compare(found + unit, unit, lf_) == 0) {
       line.end = LineEnd::kCrLf;
+      pos = found + 2 * unit;
+    } else {
+      line.end = LineEnd::kCr;
+      pos = found + unit;
     }
     if (encoding_ == IniEncoding::kAnsi) {
       line.textBegin = line.rawBegin;
@@ -205,8 +213,8 @@ std::string_view IniText::TextOf(const Line& line) const {
 }
 
 void IniText::AppendLineEnd(std::string& out, LineEnd end) const {
-  if (end == LineEnd::kLf) out += lf_;
-  if (end == LineEnd::kCrLf) out += crlf_;
+  if (end == LineEnd::kCr || end == LineEnd::kCrLf) out += cr_;
+  if (end == LineEnd::kLf || end == LineEnd::kCrLf) out += lf_;
 }
 
 void IniText::AddLine(Line line) {

@@ -33,7 +33,7 @@ class IniText {
   IniEncoding Encoding() const { return encoding_; }
 
  private:
-  enum class LineEnd : unsigned char { kNone, kLf, kCrLf };
+  enum class LineEnd : unsigned char { kNone, kLf, kCrLf, kCr };
   // A line as spans of the file's bytes and of its 8-bit text, so parsing copies no line.
   struct Line {
     size_t textBegin = 0, textLength = 0;  // in the 8-bit text, without the line end
@@ -63,9 +63,9 @@ class IniText {
   AnsiCodec& codec_;
   IniEncoding encoding_ = IniEncoding::kAnsi;
   std::string byteOrderMark_;
-  std::string bytes_;      // the file as read
-  std::string text_;       // its lines in the 8-bit code page, unless the file is already that
-  std::string lf_, crlf_;  // the line ends in the file's encoding
+  std::string bytes_;    // the file as read
+  std::string text_;     // its lines in the 8-bit code page, unless the file is already that
+  std::string lf_, cr_;  // the line-end characters in the file's encoding
   std::vector<Section> sections_;  // [0] holds the lines before the first section
   std::unordered_map<std::string, size_t> sectionIndex_;  // folded name -> first section
 };

@@ -43,6 +43,8 @@ int StartUp(LauncherState& state, Platform& platform) {
 }
 
 void SaveAndExit(LauncherState& state, Platform& platform) {
+  // A save now would write the defaults over the value the report names and orphan the rest.
+  if (state.reportingFailure) platform.process.ExitProcess(kFailureExitStatus);
   const WindowPosition position = platform.window.RestoredPosition();
   WriteSettingInt(platform, state.settingsPath, kTopKey, position.top);
   WriteSettingInt(platform, state.settingsPath, kLeftKey, position.left);
@@ -59,10 +61,12 @@ int RunLauncher(LauncherState& state, Platform& platform) {
   try {
     return StartUp(state, platform);
   } catch (const Exception& failure) {
+    state.reportingFailure = true;
     ReportFailureAndExit(failure.ClassName(), failure.Message(platform.process), failure.Address(),
                          platform);
   } catch (const std::exception&) {
     // A failure from outside the program carries no message of its own.
+    state.reportingFailure = true;
     ReportFailureAndExit("Exception", "", 0, platform);
   }
 }

@@ -18,6 +18,7 @@ struct LauncherState {
   int32_t left = 0;
   int32_t top = 0;
   std::string firstArgument;
+  bool reportingFailure = false;  // from the failure report on, nothing is written
 };
 
 struct WindowPosition {

@@ -5,8 +5,12 @@ namespace tovik {
 
 IniText& BufferedSettingsStore::Loaded(const std::string& path) {
   if (!loaded_ || loadedPath_ != path) {
-    loaded_ = std::make_unique<IniText>(files_.ReadWhole(path).value_or(std::string()), codec_);
+    // A file that cannot be read runs on the defaults, like a missing one.
+    FileRead read = files_.ReadWhole(path);
+    loaded_ = std::make_unique<IniText>(read.bytes, codec_);
     loadedPath_ = path;
+    wholeAtStart_.reset();
+    if (read.kind == FileRead::Kind::kWhole) wholeAtStart_ = std::move(read.bytes);
   }
   return *loaded_;
 }
@@ -26,7 +30,17 @@ void BufferedSettingsStore::WriteSettingText(const std::string& path, const char
 void BufferedSettingsStore::CommitSettings(const std::string& path) {
   if (pending_.empty()) return;
   // The file as it is now, so keys that another copy or a hand edit added meanwhile survive.
-  IniText current(files_.ReadWhole(path).value_or(std::string()), codec_);
+  // Only a missing file is empty: one that exists but cannot be read whole falls back on the
+  // text start-up read whole, or is left alone, and this run's changes are lost.
+  FileRead now = files_.ReadWhole(path);
+  if (now.kind == FileRead::Kind::kUnreadable) {
+    if (!wholeAtStart_ || loadedPath_ != path) {
+      pending_.clear();
+      return;
+    }
+    now.bytes = *wholeAtStart_;
+  }
+  IniText current(now.bytes, codec_);
   for (const PendingWrite& write : pending_) current.Set(write.section, write.key, write.value);
   pending_.clear();
   files_.ReplaceWhole(path, current.Bytes());

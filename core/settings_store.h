@@ -11,12 +11,18 @@
 
 namespace tovik {
 
+// What reading a whole file found: its bytes, no file at all, or a file that could not be read
+// whole (held by another program, access denied, a read that failed part-way).
+struct FileRead {
+  enum class Kind { kWhole, kMissing, kUnreadable } kind = Kind::kMissing;
+  std::string bytes;  // all of them when kWhole, else empty
+};
+
 // Whole-file access to the settings file.
 class SettingsFiles {
  public:
   virtual ~SettingsFiles() = default;
-  // The file's bytes, or nullopt when it does not exist or cannot be read.
-  virtual std::optional<std::string> ReadWhole(const std::string& path) = 0;
+  virtual FileRead ReadWhole(const std::string& path) = 0;
   // Puts `bytes` in place of the file so that it never holds a partial text where that can be
   // avoided; failure is not reported and must leave what was there.
   virtual void ReplaceWhole(const std::string& path, const std::string& bytes) = 0;
@@ -41,6 +47,7 @@ class BufferedSettingsStore : public SettingsStore {
   AnsiCodec& codec_;
   std::string loadedPath_;
   std::unique_ptr<IniText> loaded_;
+  std::optional<std::string> wholeAtStart_;  // the file's bytes when start-up read them whole
   std::vector<PendingWrite> pending_;
 };
 

@@ -227,6 +227,13 @@ int wmain(int argc, wchar_t** argv) {
     }
     return 1;
   }
+  if (verb == L"close-box") {
+    // Every dialog box shown, whether or not the main window still exists.
+    for (HWND w = GetTopWindow(nullptr); w; w = GetWindow(w, GW_HWNDNEXT)) {
+      if (ClassOf(w) == L"#32770" && IsWindowVisible(w)) PostMessageW(w, WM_CLOSE, 0, 0);
+    }
+    return 0;
+  }
   if (verb == L"boxes") {
     // Dialog boxes of any process, for reports shown before or without the main window.
     HWND main = FindLauncher();
@@ -275,12 +282,6 @@ int wmain(int argc, wchar_t** argv) {
     HWND combo = FindWindowExW(main, nullptr, L"ComboBox", nullptr);
     // The combo box answers CB_OKAY (0) or a negative error.
     return SendMessageW(combo, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[2])) < 0 ? 1 : 0;
-  }
-  if (verb == L"close-box") {
-    DWORD process = 0;
-    GetWindowThreadProcessId(main, &process);
-    for (HWND box : OtherWindows(process, main)) PostMessageW(box, WM_CLOSE, 0, 0);
-    return 0;
   }
   return Usage();
 }

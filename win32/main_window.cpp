@@ -251,8 +251,12 @@ WindowPosition Win32Window::RestoredPosition() {
 
 void Win32Window::ShowMessage(MessageOwner owner, const std::string& text,
                               const std::string& caption, unsigned type) {
-  const HWND ownerWindow = owner == MessageOwner::kMainWindow ? Launcher().mainWindow : nullptr;
-  MessageBoxA(ownerWindow, text.c_str(), caption.c_str(), type);
+  const HWND main = Launcher().mainWindow;
+  // A box without owner is the failure report: the window behind it takes no input meanwhile, as
+  // a task-modal box asks (Wine leaves it enabled).
+  if (owner == MessageOwner::kNone && main) EnableWindow(main, FALSE);
+  MessageBoxA(owner == MessageOwner::kMainWindow ? main : nullptr, text.c_str(), caption.c_str(),
+              type);
 }
 
 void Win32Window::ReleaseWindowResources() {

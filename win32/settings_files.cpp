@@ -56,19 +56,25 @@ std::u16string Win32AnsiCodec::AnsiToWide(const std::string& text) {
   return out;
 }
 
-std::optional<std::string> Win32SettingsFiles::ReadWhole(const std::string& path) {
+FileRead Win32SettingsFiles::ReadWhole(const std::string& path) {
   Handle file(CreateFileA(path.c_str(), GENERIC_READ,
                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid()) return std::nullopt;
-  std::string bytes;
-  std::vector<char> chunk(1 << 16);
-  DWORD read = 0;
-  while (ReadFile(file.get(), chunk.data(), static_cast<DWORD>(chunk.size()), &read, nullptr) &&
-         read > 0) {
-    bytes.append(chunk.data(), read);
+  if (!file.valid()) {
+    const DWORD error = GetLastError();
+    const bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    return {missing ? FileRead::Kind::kMissing : FileRead::Kind::kUnreadable, {}};
   }
-  return bytes;
+  FileRead result{FileRead::Kind::kWhole, {}};
+  std::vector<char> chunk(1 << 16);
+  for (;;) {
+    DWORD read = 0;
+    if (!ReadFile(file.get(), chunk.data(), static_cast<DWORD>(chunk.size()), &read, nullptr)) {
+      return {FileRead::Kind::kUnreadable, {}};
+    }
+    if (read == 0) return result;
+    result.bytes.append(chunk.data(), read);
+  }
 }
 
 void Win32SettingsFiles::ReplaceWhole(const std::string& path, const std::string& bytes) {

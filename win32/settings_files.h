@@ -19,7 +19,7 @@ class Win32SettingsFiles : public SettingsFiles {
   enum class Stage { kTemporaryWritten, kRewrittenBeforeCut };
   std::function<void(Stage)> pauseForTest;
 
-  std::optional<std::string> ReadWhole(const std::string& path) override;
+  FileRead ReadWhole(const std::string& path) override;
   void ReplaceWhole(const std::string& path, const std::string& bytes) override;
   static std::string TemporaryPathFor(const std::string& path) { return path + ".tmp"; }
 

@@ -18,19 +18,22 @@ void OnActivate(WPARAM wParam) {
 void OnCommand(WPARAM wParam, LPARAM lParam) {
   FrontEndState& s = Launcher();
   const HWND source = reinterpret_cast<HWND>(lParam);
-  // Controls are told apart by handle; only a command without one is the keyboard's default.
-  if (!source) {
-    if (wParam == IDOK) LaunchCommand(s.core, ThePlatform());
-  } else if (source == s.cancelButton) {
+  // Controls are told apart by handle; a command from none of them with identifier 1 is the
+  // keyboard's default (or another program's), whatever else it carries.
+  // A control not created yet has no handle and matches nothing.
+  const auto from = [source](HWND control) { return source && source == control; };
+  if (from(s.cancelButton)) {
     SaveAndExitNow();
-  } else if (source == s.startButton) {
+  } else if (from(s.startButton)) {
     LaunchCommand(s.core, ThePlatform());
-  } else if (source == s.xButton) {
+  } else if (from(s.xButton)) {
     DeleteCurrentCommand(ThePlatform().window);
-  } else if (source == s.browseButton) {
+  } else if (from(s.browseButton)) {
     BrowseForCommand();
-  } else if (source == s.closeBox || source == s.minimizeBox) {
+  } else if (from(s.closeBox) || from(s.minimizeBox)) {
     SyncOptionBoxes();
+  } else if (wParam == IDOK) {
+    LaunchCommand(s.core, ThePlatform());
   }
 }
 
@@ -68,6 +71,8 @@ int Win32Window::RunMessageLoop() {
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   const LRESULT result = DefWindowProcA(window, message, wParam, lParam);
+  // While a failure is reported the settings must stay as they are: no way out, no control acts.
+  if (Launcher().core.reportingFailure) return result;
   switch (message) {
     case WM_DESTROY:
       SaveAndExitNow();

@@ -3,6 +3,7 @@
 
 #include <strings.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -122,6 +123,7 @@ class FakeWindow : public LauncherWindow {
   bool minimizeChecked = false, closeChecked = false, minimized = false;
   WindowPosition restored{100, 100};
   std::vector<ShownMessage> messages;
+  std::function<void()> whileShown;  // what happens while a box is up
   void RegisterMainClass() override { log_.push_back("register class"); }
   void CreateMainWindow(int32_t left, int32_t top) override {
     log_.push_back("create window " + std::to_string(left) + "," + std::to_string(top));
@@ -146,6 +148,7 @@ class FakeWindow : public LauncherWindow {
                    unsigned type) override {
     log_.push_back("message " + caption);
     messages.push_back({owner, text, caption, type});
+    if (whileShown) whileShown();
   }
   void ReleaseWindowResources() override { log_.push_back("release"); }
 
@@ -168,12 +171,18 @@ class Latin1Codec : public AnsiCodec {
   }
 };
 
-// The settings file in memory, counting the reads and replaces.
+// The settings file in memory, counting the reads and replaces; an unreadable one is there
+// but gives nothing.
 class MemoryFiles : public SettingsFiles {
  public:
   std::optional<std::string> bytes;
+  bool unreadable = false;
   int reads = 0, replaces = 0;
-  std::optional<std::string> ReadWhole(const std::string&) override { return ++reads, bytes; }
+  FileRead ReadWhole(const std::string&) override {
+    ++reads;
+    if (unreadable) return {FileRead::Kind::kUnreadable, {}};
+    return bytes ? FileRead{FileRead::Kind::kWhole, *bytes} : FileRead{};
+  }
   void ReplaceWhole(const std::string&, const std::string& newBytes) override {
     ++replaces;
     bytes = newBytes;

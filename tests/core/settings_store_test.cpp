@@ -41,6 +41,9 @@ TEST(IniText, EditsKeepEveryLineTheyDoNotWrite) {
       {"first duplicate section", "[M]\r\n[M]\r\nk=old\r\n", {{"M", "k", "new"}},
        "[M]\r\nk=new\r\n[M]\r\nk=old\r\n"},
       {"lf kept", "[M]\nk=1\nj=2\n", {{"M", "k", "3"}}, "[M]\nk=3\nj=2\n"},
+      {"lone cr ends a line", "[M]\rk=1\rj=2\r", {{"M", "k", "3"}}, "[M]\rk=3\rj=2\r"},
+      {"headers as the reader sees them", "[A]\r\nx=1\r\n[Main\r\nTop=5\r\n[B] x]\r\n",
+       {{"A", "Top", "6"}, {"B] x", "k", "1"}}, "[A]\r\nx=1\r\n[Main\r\nTop=6\r\n[B] x]\r\nk=1\r\n"},
   };
   // clang-format on
   for (const EditCase& c : cases) {
@@ -82,6 +85,35 @@ TEST(BufferedSettingsStore, ReadsOnceAndWritesOnceOverTheFileAsItIsAtCommit) {
   EXPECT_EQ(files.bytes, "[Main]\r\nTop=8\r\nOther=kept\r\n[MRU]\r\nMRU0=a\r\n");
   store.CommitSettings("s");
   EXPECT_EQ(files.replaces, 1) << "nothing new to write";
+}
+
+// Only a missing file reads as empty: one that cannot be read at the save never loses its lines.
+TEST(BufferedSettingsStore, AFileThatCannotBeReadAtTheSaveKeepsItsOtherLines) {
+  const std::optional<std::string> kOther = "[Other]\r\nkeep=1\r\n";
+  struct Case {
+    const char* name;
+    std::optional<std::string> atStart;  // nullopt: missing
+    bool unreadableAtStart;
+    std::optional<std::string> after;  // nullopt: the file is left alone
+  };
+  const Case cases[] = {
+      {"read whole at start", kOther, false, "[Other]\r\nkeep=1\r\n[Main]\r\nTop=8\r\n"},
+      {"unreadable at start too", kOther, true, std::nullopt},
+      {"missing at start", std::nullopt, false, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    MemoryFiles files;
+    files.bytes = c.atStart;
+    files.unreadable = c.unreadableAtStart;
+    BufferedSettingsStore store(files, codec);
+    EXPECT_EQ(store.ReadSettingText("s", "Main", "Top", "100"), "100") << c.name;
+    store.WriteSettingText("s", "Main", "Top", "8");
+    files.bytes = "[Other]\r\nkeep=1\r\nnewer=2\r\n";  // there, but held by another program
+    files.unreadable = true;
+    store.CommitSettings("s");
+    EXPECT_EQ(files.replaces, c.after ? 1 : 0) << c.name;
+    if (c.after) EXPECT_EQ(files.bytes, c.after) << c.name;
+  }
 }
 
 }  // namespace

@@ -16,7 +16,7 @@ BIN = os.environ["TOVIK_BIN"]
 WORK = os.environ["TOVIK_E2E_WORK"]
 ENV = dict(os.environ)
 ENV["DISPLAY"] = ":" + open(os.path.join(ENV["TOVIK_WINE_ROOT"], "wine-display")).read().strip()
-WM_COMMAND, WM_SYSCOMMAND, WM_ENDSESSION, WM_KEYDOWN = 0x111, 0x112, 0x16, 0x100
+WM_COMMAND, WM_SYSCOMMAND, WM_ENDSESSION, WM_KEYDOWN, WM_CLOSE = 0x111, 0x112, 0x16, 0x100, 0x10
 SC_MINIMIZE, SC_CLOSE, ABOUT_ITEM = 0xF020, 0xF060, 0xFFFF
 FRESH_FILE = b"[Main]\r\nTop=100\r\nLeft=100\r\nDoClose=0\r\nDoMinimize=0\r\nCount=0\r\n"
 

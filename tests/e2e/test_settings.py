@@ -3,9 +3,10 @@ and the failure report for a malformed value."""
 import json
 import os
 import re
+import time
 import unittest
 
-from harness import (BIN, FRESH_FILE, SC_CLOSE, WM_ENDSESSION, WM_SYSCOMMAND, LauncherTest, click,
+from harness import (BIN, FRESH_FILE, SC_CLOSE, WM_CLOSE, WM_COMMAND, WM_ENDSESSION, WM_SYSCOMMAND, LauncherTest, click,
                      eventually, keys, probe, tree, xdotool)
 from test_exe_header import PeImage
 
@@ -71,16 +72,29 @@ class WaysOut(LauncherTest):
 
 
 class FailureReport(LauncherTest):
-    def test_malformed_value_reports_and_ends_with_one_leaving_the_file_alone(self):
-        cases = {  # the line, the report's second line, whether the window was shown
-            "Top=abc": ("'abc' is not a valid integer value.", False),
-            "Count=-2147483649": ("'-2147483649' is not a valid integer value.", True),
-        }
+    def test_malformed_value_reports_and_ends_with_one_leaving_the_file_alone_whatever_is_tried(self):
+        def title_bar_close():  # the button, and the command it gives where the click is refused
+            outer = tree()["outer"]
+            xdotool("mousemove", str(outer[2] - 12), str(outer[1] + 11), "click", "1")
+            probe("post", WM_CLOSE, 0)
+
+        def cancel():
+            click(tree(), "Cancel")
+            probe("post", WM_COMMAND, 0, "=Cancel")
+
+        cases = [  # the line, the report's second line, whether the window shows, what is tried
+            ("Top=abc", "'abc' is not a valid integer value.", False, None),
+            ("Count=-2147483649", "'-2147483649' is not a valid integer value.", True, None),
+            ("Count=3x", "'3x' is not a valid integer value.", True, cancel),
+            ("Count=3x", "'3x' is not a valid integer value.", True, title_bar_close),
+            ("Count=3x", "'3x' is not a valid integer value.", True,
+             lambda: probe("send", WM_ENDSESSION, 1)),
+        ]
         code = text_section_rvas(os.path.join(BIN, "tovik.exe"))
-        for line, (message, window_shown) in cases.items():
-            with self.subTest(line=line):
+        for number, (line, message, window_shown, attempt) in enumerate(cases):
+            with self.subTest(line=line, attempt=number):
                 data = f"[Main]\r\n{line}\r\n[MRU]\r\nMRU0=x\r\n".encode()
-                launcher = self.launcher(data, suffix=line[:3])
+                launcher = self.launcher(data, suffix=str(number))
                 launcher.start(wait=False)
                 found = eventually(lambda: (f := json.loads(probe("boxes")))["boxes"] and f, 15)
                 self.assertTrue(found, "no report appeared")
@@ -94,7 +108,14 @@ class FailureReport(LauncherTest):
                 self.assertIn(int(match.group(1), 16), code)
                 self.assertEqual(second, message)
                 self.assertEqual(bool(found["main_visible"]), window_shown)
-                keys("Return")
+                if attempt:
+                    attempt()
+                    time.sleep(1.5)  # nothing may happen: give it the time to happen
+                    self.assertTrue(launcher.running(), "the report still waits")
+                    self.assertEqual(launcher.ini_bytes(), data)
+                    probe("close-box")
+                else:
+                    keys("Return")
                 self.assertEqual(launcher.wait_exit(), 1)
                 self.assertEqual(launcher.ini_bytes(), data)
 
