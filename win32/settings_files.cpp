@@ -77,7 +77,31 @@ FileRead Win32SettingsFiles::ReadWhole(const std::string& path) {
   }
 }
 
-void Win32SettingsFiles::ReplaceWhole(const std::string& path, const std::string& bytes) {
+// The file a path names in the end, through any symbolic link, so that a save replaces the
+// link's target and the link stays; the path itself where that cannot be told. Looked up, not
+// imported: older systems lack the call.
+std::string FinalPathOf(const std::string& path) {
+  using GetFinalPath = DWORD(WINAPI*)(HANDLE, LPSTR, DWORD, DWORD);
+  const auto get = reinterpret_cast<GetFinalPath>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleA")));
+  Handle file(CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!get || !file.valid()) return path;
+  std::vector<char> buffer(MAX_PATH);
+  for (;;) {
+    const DWORD length = get(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()), 0);
+    if (length == 0) return path;
+    if (length < buffer.size()) {
+      const std::string final(buffer.data(), length);
+      if (final.rfind("\\\\?\\UNC\\", 0) == 0) return "\\" + final.substr(7);
+      return final.rfind("\\\\?\\", 0) == 0 ? final.substr(4) : final;
+    }
+    buffer.resize(length + 1);
+  }
+}
+
+void Win32SettingsFiles::ReplaceWhole(const std::string& named, const std::string& bytes) {
+  const std::string path = FinalPathOf(named);
   const std::string temporary = TemporaryPathFor(path);
   bool written = false;
   {
@@ -93,7 +117,19 @@ void Win32SettingsFiles::ReplaceWhole(const std::string& path, const std::string
     }
   }
   if (written) {
+    // An existing file keeps its attributes (hidden, say): the new text takes them before it
+    // moves into place, so no moment shows the file without them. Replacing keeps its
+    // permissions where the platform can; a new file is moved into place.
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+    constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                            FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    if (exists && (attributes & kKept)) SetFileAttributesA(temporary.c_str(), attributes & kKept);
     Pause(Stage::kTemporaryWritten);
+    if (exists && ReplaceFileA(path.c_str(), temporary.c_str(), nullptr,
+                               REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
+      return;
+    }
     if (MoveFileExA(temporary.c_str(), path.c_str(),
                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
       return;

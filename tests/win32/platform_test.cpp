@@ -283,6 +283,24 @@ TEST_F(SettingsFilesTest, AWritableFileInAReadOnlyFolderIsRewrittenInPlace) {
   EXPECT_EQ(FileAtStage(files, path, Stage::kRewrittenBeforeCut).substr(0, strlen(kNew)), kNew);
 }
 
+// A save replaces the file's text, not the file: its attributes stay, and a link stays a link
+// whose target takes the new text (the test run checks the link itself afterwards).
+TEST_F(SettingsFilesTest, ASaveKeepsTheFileHiddenAndALinkALink) {
+  const std::string hidden = folder + "hidden.ini";
+  WriteBytes(hidden, kOld);
+  SetFileAttributesA(hidden.c_str(), FILE_ATTRIBUTE_HIDDEN);
+  files.ReplaceWhole(hidden, kNew);
+  EXPECT_EQ(ReadBytes(hidden), kNew);
+  EXPECT_TRUE(GetFileAttributesA(hidden.c_str()) & FILE_ATTRIBUTE_HIDDEN);
+  SetFileAttributesA(hidden.c_str(), FILE_ATTRIBUTE_NORMAL);
+  const std::string link = PreparedPlace("TOVIK_LINKED_FILE");
+  if (link.empty()) GTEST_SKIP() << "no linked file was prepared";
+  files.ReplaceWhole(link, kNew);
+  EXPECT_EQ(ReadBytes(PreparedPlace("TOVIK_LINK_TARGET")), kNew);
+  EXPECT_EQ(ReadBytes(link), kNew);
+  EXPECT_FALSE(FileExists(win32::Win32SettingsFiles::TemporaryPathFor(link)));
+}
+
 TEST(Win32Environment, ExpandsWholeAndReportsSpacesForQuoting) {
   SetEnvironmentVariableA("TOVIK_SPACED", "C:\\Program Files");
   const std::string longValue(1000, 'e');

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# Runs a test with read-only places made by bind mounts (root ignores permission bits):
+# Runs a test with settings files in places that only the host can make (root ignores permission
+# bits, so read-only ones are bind mounts):
 #   TOVIK_READONLY_FOLDER_FILE  a writable tovik.ini in a read-only folder
 #   TOVIK_READONLY_FILE         a read-only tovik.ini in a writable folder
-# Where mounts are not allowed the variables stay unset and the tests that need them skip.
-#   readonly-folder.sh WORK-FOLDER COMMAND [ARGS...]
+#   TOVIK_LINKED_FILE           a tovik.ini that is a symbolic link to sync/real.ini, and
+#   TOVIK_LINK_TARGET           that target
+# Where mounts are not allowed those variables stay unset and the tests that need them skip.
+#   places.sh WORK-FOLDER COMMAND [ARGS...]
 set -u
 work=$1
 shift
@@ -12,9 +15,14 @@ release() {
   umount "$work/view/tovik.ini" "$work/view" "$work/rofile/tovik.ini" 2>/dev/null
 }
 release
-mkdir -p "$work/base" "$work/view" "$work/rofile"
+rm -rf "$work/link"
+mkdir -p "$work/base" "$work/view" "$work/rofile" "$work/link/sync"
 printf '[Main]\r\nTop=1\r\n' >"$work/base/tovik.ini"
 printf '[Main]\r\nTop=1\r\n' >"$work/rofile/tovik.ini"
+printf '[Main]\r\nTop=1\r\n' >"$work/link/sync/real.ini"
+ln -s sync/real.ini "$work/link/tovik.ini"
+export TOVIK_LINKED_FILE=$(winpath "$work/link/tovik.ini")
+export TOVIK_LINK_TARGET=$(winpath "$work/link/sync/real.ini")
 rm -f "$work/rofile/tovik.ini.tmp"
 if mount --bind "$work/base" "$work/view" 2>/dev/null &&
    mount -o remount,bind,ro "$work/view" 2>/dev/null &&
@@ -27,5 +35,10 @@ if mount --bind "$work/rofile/tovik.ini" "$work/rofile/tovik.ini" 2>/dev/null &&
 fi
 "$@"
 status=$?
+# A save must have kept the link a link.
+if [ "$status" -eq 0 ] && ! [ -L "$work/link/tovik.ini" ]; then
+  echo "places: the linked tovik.ini is no longer a symbolic link" >&2
+  status=1
+fi
 release
 exit $status
