@@ -22,8 +22,10 @@ if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
   exec env TOVIK_USE_DISPLAY=1 "$session" run "$run_dir/tovik.exe" "$@"
 fi
 
-"$session" start
-"$session" run "$run_dir/tovik.exe" "$@" &
+# The X server, the Wine session and Tovik run in a session of their own: a terminal's Ctrl+C
+# goes to its whole foreground process group and would kill them before Tovik could save.
+setsid "$session" start
+setsid "$session" run "$run_dir/tovik.exe" "$@" &
 tovik=$!
 if ! "$session" run "$probe" wait 30000; then
   echo "run: the Tovik window did not appear" >&2
@@ -39,11 +41,13 @@ echo "Tovik is running on the private display $DISPLAY (no display was available
 echo "Screenshot of its window: $shot"
 echo "Press Ctrl+C to end it; it saves its settings as Cancel does."
 
+# Ends Tovik as its Cancel button does, settings saved, and only then the session.
 end_as_cancel() {
-  "$session" run "$probe" post 0x111 0 =Cancel >/dev/null 2>&1 || true
-  wait "$tovik" 2>/dev/null || true
+  "$session" run "$probe" post 0x111 0 =Cancel >/dev/null 2>&1 || kill "$tovik" 2>/dev/null
+  status=0
+  wait "$tovik" || status=$?
   "$session" stop
-  exit 0
+  exit "$status"
 }
 trap end_as_cancel INT TERM
 status=0

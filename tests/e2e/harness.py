@@ -10,8 +10,8 @@ from urllib.parse import quote
 from Xlib import X, display
 from Xlib.protocol import event
 
-SESSION = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools",
-                       "wine-session.sh")
+SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+SESSION = os.path.join(SOURCE, "tools", "wine-session.sh")
 BIN = os.environ["TOVIK_BIN"]
 WORK = os.environ["TOVIK_E2E_WORK"]
 ENV = dict(os.environ)

@@ -3,10 +3,12 @@ and the failure report for a malformed value."""
 import json
 import os
 import re
+import signal
+import subprocess
 import time
 import unittest
 
-from harness import (BIN, FRESH_FILE, SC_CLOSE, WM_CLOSE, WM_COMMAND, WM_ENDSESSION, WM_SYSCOMMAND, LauncherTest, click,
+from harness import (BIN, FRESH_FILE, SOURCE, SC_CLOSE, WM_CLOSE, WM_COMMAND, WM_ENDSESSION, WM_SYSCOMMAND, LauncherTest, click,
                      eventually, keys, probe, tree, xdotool)
 from test_exe_header import PeImage
 
@@ -69,6 +71,27 @@ class WaysOut(LauncherTest):
         keys("Escape")
         self.assertEqual(launcher.wait_exit(), 0)
         self.assertEqual([int(launcher.ini_value("Main", key)) for key in ("Left", "Top")], position)
+
+
+class RunCommand(unittest.TestCase):
+    def test_ctrl_c_in_a_terminal_ends_tovik_as_cancel_does_with_its_settings_saved(self):
+        tree_folder = os.path.dirname(BIN)
+        ini = os.path.join(tree_folder, "run", "tovik", "tovik.ini")
+        if os.path.exists(ini):
+            os.remove(ini)
+        env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WINEPREFIX")}
+        # A process group of its own, signalled whole, as a terminal's Ctrl+C does.
+        run = subprocess.Popen([os.path.join(SOURCE, "tools", "run.sh")], env=env,
+                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                               stdin=subprocess.DEVNULL, start_new_session=True)
+        self.addCleanup(lambda: run.poll() is None and os.killpg(run.pid, signal.SIGKILL))
+        for line in iter(run.stdout.readline, b""):
+            if line.startswith(b"Press Ctrl+C"):
+                break
+        os.killpg(run.pid, signal.SIGINT)
+        self.assertEqual(run.wait(timeout=60), 0)
+        with open(ini, "rb") as f:
+            self.assertEqual(f.read(), FRESH_FILE)
 
 
 class FailureReport(LauncherTest):
