@@ -4,7 +4,7 @@ import subprocess
 import unittest
 
 from harness import (BIN, ENV, SESSION, LauncherTest, click, drop_files, eventually, keys, probe,
-                     tree, type_text, winpath)
+                     tree, type_text, winpath, xdotool)
 
 
 class Drops(LauncherTest):
@@ -36,18 +36,30 @@ class Drops(LauncherTest):
         self.assertEqual(launcher.recorded(timeout=0), [])
 
         # From behind another program's window: forward, the focus in the field, Enter launches.
+        self.hold_the_foreground()
+        drop_files(tree(), os.path.join(folder, "recorder.exe"))
+        self.assertTrue(eventually(lambda: tree()["foreground"] == main),
+                        "the launcher did not come forward")
+        self.assertFocusIn("ComboBox")
+
+        # Clicked forward by its title bar, the launcher puts the focus in the field too.
+        click(tree(), " minimize")
+        self.assertFocusIn(" minimize")
+        self.hold_the_foreground()
+        xdotool("mousemove", str(tree()["outer"][0] + 60), str(tree()["outer"][1] + 10), "click", "1")
+        self.assertTrue(eventually(lambda: tree()["foreground"] == main))
+        self.assertFocusIn("ComboBox")
+        type_text(" after")
+        keys("Return")
+        self.assertEqual(launcher.recorded(), [f'"{launcher.recorder}"  after'])
+
+    def hold_the_foreground(self):
+        """Another program's window in front of the launcher until the test ends."""
         holder = subprocess.Popen([SESSION, "run", os.path.join(BIN, "probe.exe"), "hold"],
                                   env=ENV, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         self.addCleanup(holder.kill)
         holder_window = int(holder.stdout.readline())
         self.assertTrue(eventually(lambda: tree()["foreground"] == holder_window))
-        drop_files(tree(), os.path.join(folder, "recorder.exe"))
-        self.assertTrue(eventually(lambda: tree()["foreground"] == main),
-                        "the launcher did not come forward")
-        self.assertFocusIn("ComboBox")
-        type_text(" after")
-        keys("Return")
-        self.assertEqual(launcher.recorded(), [f'"{launcher.recorder}"  after'])
 
 
 class Browse(LauncherTest):
