@@ -6,6 +6,15 @@ started=$SECONDS
 tools/setup.sh
 jobs=$(nproc)
 
+# Wine prefixes take a while to make and mostly wait meanwhile: the one for the Wine tests and
+# the one the run command's own test uses are made while the builds run.
+arch=$(tools/wine-session.sh arch)
+tree=build/win32
+[ "$arch" = i686 ] || tree=build/win64
+for root in "$tree/wine" "$tree/run/wine"; do
+  TOVIK_WINE_ROOT=$PWD/$root tools/wine-session.sh prepare &
+done
+
 cmake -S . -B build/native -G Ninja
 cmake --build build/native -j "$jobs"
 ctest --test-dir build/native --output-on-failure -j "$jobs"
@@ -20,7 +29,7 @@ cmake --build build/sanitize -j "$jobs"
 # The Wine tests mostly wait on the window, so everything else runs beside them: the sanitized
 # tests and fuzzers, the shipped 32-bit exe's header where it is not the tree under test, and
 # the release archive, which the same commit must give with the same bytes in two folders.
-arch=$(tools/wine-session.sh arch)
+wait  # the prefixes
 (
   set -e
   if [ "$arch" != i686 ]; then
@@ -28,14 +37,14 @@ arch=$(tools/wine-session.sh arch)
     cmake --build build/win32 -j 1 --target tovik
     ctest --test-dir build/win32 --output-on-failure -R '^exe_header$'
   fi
-  ctest --test-dir build/sanitize --output-on-failure
+  ctest --test-dir build/sanitize --output-on-failure -j "$jobs"
   tools/release.sh --verify
 ) >build/beside-wine.log 2>&1 &
 beside=$!
 
 # The Wine tests, in the tree this machine can run, one at a time: they share one display and
 # one session.
-tree=$(tools/windows-tree.sh)
+tools/windows-tree.sh >/dev/null
 wine_status=0
 ctest --test-dir "$tree" --output-on-failure || wine_status=$?
 beside_status=0
