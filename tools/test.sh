@@ -47,6 +47,7 @@ beside=$!
 tools/windows-tree.sh >/dev/null
 wine_status=0
 ctest --test-dir "$tree" --output-on-failure || wine_status=$?
+echo "test: the Wine tests ended at $((SECONDS - started)) s"
 beside_status=0
 wait "$beside" || beside_status=$?
 cat build/beside-wine.log

@@ -133,7 +133,7 @@ class FailureReport(LauncherTest):
                 self.assertEqual(bool(found["main_visible"]), window_shown)
                 if attempt:
                     attempt()
-                    time.sleep(1.5)  # nothing may happen: give it the time to happen
+                    time.sleep(1)  # nothing may happen: give it the time to happen
                     self.assertTrue(launcher.running(), "the report still waits")
                     self.assertEqual(launcher.ini_bytes(), data)
                     probe("close-box")

@@ -172,7 +172,7 @@ TEST_F(SettingsFilesTest, ReadsWhatTheProfileReaderReadsForGeneratedFiles) {
 // a file made from nothing must be the platform's own byte for byte.
 TEST_F(SettingsFilesTest, SavesLikePerKeyWritesForGeneratedFiles) {
   const std::string ours = folder + "ours.ini", oracle = folder + "oracle.ini";
-  for (unsigned seed = 0; seed < 400; ++seed) {
+  for (unsigned seed = 0; seed < 200; ++seed) {
     FileGenerator generator(seed);
     const bool fromNothing = seed % 8 == 0;
     const std::string original = Encoded(generator.File(), seed % 3);
