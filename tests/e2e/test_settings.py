@@ -141,6 +141,8 @@ class FailureReport(LauncherTest):
                     keys("Return")
                 self.assertEqual(launcher.wait_exit(), 1)
                 self.assertEqual(launcher.ini_bytes(), data)
+                # The next case must not find this report while the platform still clears it.
+                self.assertTrue(eventually(lambda: not json.loads(probe("boxes"))["boxes"]))
 
 
 if __name__ == "__main__":
