@@ -11,27 +11,27 @@ jobs=$(nproc)
 arch=$(tools/wine-session.sh arch)
 tree=build/win32
 [ "$arch" = i686 ] || tree=build/win64
+prefixes=()
 for root in "$tree/wine" "$tree/run/wine"; do
   TOVIK_WINE_ROOT=$PWD/$root tools/wine-session.sh prepare &
+  prefixes+=($!)
 done
 
 cmake -S . -B build/native -G Ninja
 cmake --build build/native -j "$jobs"
 ctest --test-dir build/native --output-on-failure -j "$jobs"
 
-# The core again under AddressSanitizer and UndefinedBehaviorSanitizer, with a short fuzz run
-# of every harness (TOVIK_FUZZ_SECONDS each).
-CC=clang CXX=clang++ cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DTOVIK_FUZZ=ON -DTOVIK_FUZZ_SECONDS="${TOVIK_FUZZ_SECONDS:-10}" \
-  "-DCMAKE_CXX_FLAGS=-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
-cmake --build build/sanitize -j "$jobs"
-
-# The Wine tests mostly wait on the window, so everything else runs beside them: the sanitized
-# tests and fuzzers, the shipped 32-bit exe's header where it is not the tree under test, and
-# the release archive, which the same commit must give with the same bytes in two folders.
-wait  # the prefixes
+# The Wine tests mostly wait on the window, so everything else runs beside them: the core
+# again under AddressSanitizer and UndefinedBehaviorSanitizer with a short fuzz run of every
+# harness (TOVIK_FUZZ_SECONDS each), the shipped 32-bit exe's header where it is not the tree
+# under test, and the release archive, which the same commit must give with the same bytes in
+# two folders.
 (
   set -e
+  CC=clang CXX=clang++ cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DTOVIK_FUZZ=ON -DTOVIK_FUZZ_SECONDS="${TOVIK_FUZZ_SECONDS:-10}" \
+    "-DCMAKE_CXX_FLAGS=-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
+  cmake --build build/sanitize -j "$jobs"
   if [ "$arch" != i686 ]; then
     cmake -S . -B build/win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >/dev/null
     cmake --build build/win32 -j 1 --target tovik
@@ -45,6 +45,7 @@ beside=$!
 # The Wine tests, in the tree this machine can run, one at a time: they share one display and
 # one session.
 tools/windows-tree.sh >/dev/null
+wait "${prefixes[@]}"
 wine_status=0
 ctest --test-dir "$tree" --output-on-failure || wine_status=$?
 echo "test: the Wine tests ended at $((SECONDS - started)) s"
