@@ -43,29 +43,28 @@ class FakeHistory : public HistoryList {
 // Values by "Section/Key"; every read, write and commit is logged with its path.
 class FakeSettings : public SettingsStore {
  public:
-  explicit FakeSettings(Log& log) : log_(log) {}
+  explicit FakeSettings(Log& log) : log(log) {}
+  Log& log;
   std::map<std::string, std::string> values;
   std::vector<std::string> writes;  // "Section/Key=value" in order
   std::string ReadSettingText(const std::string& path, const char* section, const std::string& key,
                               const char* defaultText) override {
-    log_.push_back("read " + std::string(section) + "/" + key + " @" + path);
+    log.push_back("read " + std::string(section) + "/" + key + " @" + path);
     const auto found = values.find(std::string(section) + "/" + key);
     return found == values.end() ? defaultText : found->second;
   }
   void WriteSettingText(const std::string& path, const char* section, const std::string& key,
                         const std::string& value) override {
-    log_.push_back("write @" + path);
+    log.push_back("write @" + path);
     writes.push_back(std::string(section) + "/" + key + "=" + value);
   }
-  void CommitSettings(const std::string& path) override { log_.push_back("commit @" + path); }
-
- private:
-  Log& log_;
+  void CommitSettings(const std::string& path) override { log.push_back("commit @" + path); }
 };
 
 class FakeProcess : public ProcessHost {
  public:
-  explicit FakeProcess(Log& log) : log_(log) {}
+  explicit FakeProcess(Log& log) : log(log) {}
+  Log& log;
   std::string modulePath = "C:\\Tools\\tovik.exe";
   std::string commandLine = "tovik.exe";
   std::map<unsigned, std::string> strings;
@@ -74,12 +73,9 @@ class FakeProcess : public ProcessHost {
   std::string LoadText(unsigned id) override { return strings.count(id) ? strings[id] : ""; }
   std::uintptr_t ModuleOffset(std::uintptr_t address) override { return address & 0xFFFF; }
   [[noreturn]] void ExitProcess(uint32_t status) override {
-    log_.push_back("exit " + std::to_string(status));
+    log.push_back("exit " + std::to_string(status));
     throw ExitCalled{status};
   }
-
- private:
-  Log& log_;
 };
 
 class FakeEnvironment : public EnvironmentExpander {
@@ -117,43 +113,41 @@ struct ShownMessage {
 
 class FakeWindow : public LauncherWindow {
  public:
-  explicit FakeWindow(Log& log) : log_(log) {}
+  explicit FakeWindow(Log& log) : log(log) {}
+  Log& log;
   FakeHistory history;
   std::string commandText;
   bool minimizeChecked = false, closeChecked = false, minimized = false;
   WindowPosition restored{100, 100};
   std::vector<ShownMessage> messages;
   std::function<void()> whileShown;  // what happens while a box is up
-  void RegisterMainClass() override { log_.push_back("register class"); }
+  void RegisterMainClass() override { log.push_back("register class"); }
   void CreateMainWindow(int32_t left, int32_t top) override {
-    log_.push_back("create window " + std::to_string(left) + "," + std::to_string(top));
+    log.push_back("create window " + std::to_string(left) + "," + std::to_string(top));
   }
   void CreateRemainingControls(int32_t doMinimize, int32_t doClose) override {
-    log_.push_back("create remaining " + std::to_string(doMinimize) + "," +
+    log.push_back("create remaining " + std::to_string(doMinimize) + "," +
                    std::to_string(doClose));
   }
-  int RunMessageLoop() override { return log_.push_back("message loop"), 0; }
+  int RunMessageLoop() override { return log.push_back("message loop"), 0; }
   HistoryList& History() override { return history; }
   std::string CommandText() override { return commandText; }
   void SetCommandText(const std::string& text) override {
-    log_.push_back("set text " + text);
+    log.push_back("set text " + text);
     commandText = text;
   }
-  void FocusCommandField() override { log_.push_back("focus"); }
+  void FocusCommandField() override { log.push_back("focus"); }
   bool IsMinimizeChecked() override { return minimizeChecked; }
   bool IsCloseChecked() override { return closeChecked; }
   void Minimize() override { minimized = true; }
   WindowPosition RestoredPosition() override { return restored; }
   void ShowMessage(MessageOwner owner, const std::string& text, const std::string& caption,
                    unsigned type) override {
-    log_.push_back("message " + caption);
+    log.push_back("message " + caption);
     messages.push_back({owner, text, caption, type});
     if (whileShown) whileShown();
   }
-  void ReleaseWindowResources() override { log_.push_back("release"); }
-
- private:
-  Log& log_;
+  void ReleaseWindowResources() override { log.push_back("release"); }
 };
 
 // Latin-1 stands in for the system code page.

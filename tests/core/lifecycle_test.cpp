@@ -24,6 +24,10 @@ int64_t ExitStatusOf(void (*action)(FakePlatform&), FakePlatform& fake) {
   return -1;
 }
 
+testing::Log LastOf(const testing::Log& log, size_t count) {
+  return testing::Log(log.end() - static_cast<long>(count), log.end());
+}
+
 // The one box shown, its text matching `textPattern`.
 void ExpectOneBox(FakePlatform& fake, MessageOwner owner, const char* caption, unsigned type,
                   const std::string& textPattern) {
@@ -70,10 +74,9 @@ TEST(RunLauncher, MalformedValueReportsAndEndsWithoutWriting) {
     fake.window.whileShown = [&fake] { SaveAndExit(fake.state, fake.platform); };
     EXPECT_EQ(ExitStatusOf([](FakePlatform& f) { RunLauncher(f.state, f.platform); }, fake), 1);
     EXPECT_THAT(fake.settings.writes, IsEmpty());
-    EXPECT_EQ(fake.log.back(), "exit 1");
-    EXPECT_EQ(fake.log[fake.log.size() - 2], "message Application Error");
-    EXPECT_EQ(fake.log[fake.log.size() - 3],
-              "read " + std::string(c.key) + " @C:\\Tools\\tovik.ini");
+    EXPECT_THAT(LastOf(fake.log, 3),
+                ElementsAre("read " + std::string(c.key) + " @C:\\Tools\\tovik.ini",
+                            "message Application Error", "exit 1"));
     EXPECT_EQ(std::count(fake.log.begin(), fake.log.end(), "create window 100,100"),
               c.windowCreated ? 1 : 0);
     ExpectOneBox(fake, MessageOwner::kNone, "Application Error", 0x2010,
@@ -93,8 +96,7 @@ TEST(SaveAndExit, WritesEverythingInOrderThenReleasesAndExitsWithZero) {
   EXPECT_THAT(fake.settings.writes,
               ElementsAre("Main/Top=40", "Main/Left=-30", "Main/DoClose=5", "Main/DoMinimize=16",
                           "Main/Count=2", "MRU/MRU0=b", "MRU/MRU1=a"));
-  EXPECT_THAT(std::vector<std::string>(fake.log.end() - 3, fake.log.end()),
-              ElementsAre("commit @s.ini", "release", "exit 0"));
+  EXPECT_THAT(LastOf(fake.log, 3), ElementsAre("commit @s.ini", "release", "exit 0"));
 }
 
 struct LaunchCase {

@@ -65,6 +65,11 @@ def control(tree, text):
     return next(c for c in tree["children"] if c["text"] == text)
 
 
+def close_by_title_bar():
+    outer = tree()["outer"]
+    xdotool("mousemove", str(outer[2] - 12), str(outer[1] + 11), "click", "1")
+
+
 def click(tree, text):
     """A real mouse click in the middle of the control with this text."""
     left, top, right, bottom = control(tree, text)["rect"]

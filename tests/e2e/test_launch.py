@@ -90,21 +90,6 @@ class Launching(LauncherTest):
         launcher.start()
         self.assertEqual(tree()["combo"]["items"], [f'"{rec}" m'] + history)
 
-    def test_with_close_a_failure_stays_open_and_a_success_saves_its_entry_and_ends(self):
-        launcher = self.launcher("[Main]\r\nDoClose=1\r\nDoMinimize=1\r\n").start()
-        probe("set-text", "no-such-program.exe")
-        keys("Return")
-        launcher.wait_box()
-        probe("close-box")
-        self.assertTrue(eventually(lambda: tree()["boxes"] == []))
-        self.assertTrue(launcher.running())
-        probe("set-text", f'"{launcher.recorder}" c')
-        keys("Return")
-        self.assertEqual(launcher.wait_exit(), 0)
-        self.assertEqual(len(launcher.recorded()), 1)
-        self.assertEqual((launcher.ini_value("Main", "Count"), launcher.ini_value("MRU", "MRU0")),
-                         ("1", f'"{launcher.recorder}" c'))
-
 
 if __name__ == "__main__":
     unittest.main()

@@ -8,29 +8,17 @@ import subprocess
 import time
 import unittest
 
-from harness import (BIN, FRESH_FILE, SOURCE, SC_CLOSE, WM_CLOSE, WM_COMMAND, WM_ENDSESSION, WM_SYSCOMMAND, LauncherTest, click,
-                     eventually, keys, probe, tree, xdotool)
-from test_exe_header import PeImage
-
-
-def text_section_rvas(exe):
-    """The code section of the exe as a range of offsets from its image base."""
-    with open(exe, "rb") as f:
-        _, start, size, _, _ = next(s for s in PeImage(f.read()).sections if s[0] == ".text")
-    return range(start, start + size)
+from harness import (BIN, FRESH_FILE, SOURCE, WM_CLOSE, WM_COMMAND, WM_ENDSESSION, LauncherTest,
+                     click, close_by_title_bar, eventually, keys, probe, tree, xdotool)
+from test_exe_header import text_section_rvas
 
 
 class WaysOut(LauncherTest):
     def test_every_way_out_writes_the_same_file_and_ends_with_zero(self):
-        def title_bar_close():
-            outer = tree()["outer"]
-            xdotool("mousemove", str(outer[2] - 12), str(outer[1] + 11), "click", "1")
-
-        ways = {
+        ways = {  # the system menu's Close gives the same command as Alt+F4
             "Cancel": lambda: click(tree(), "Cancel"),
-            "title bar": title_bar_close,
+            "title bar": close_by_title_bar,
             "Alt+F4": lambda: keys("alt+F4"),
-            "system menu close": lambda: probe("post", WM_SYSCOMMAND, SC_CLOSE),
             "log-off": lambda: probe("send", WM_ENDSESSION, 1),
         }
         for name, leave in ways.items():
@@ -97,8 +85,7 @@ class RunCommand(unittest.TestCase):
 class FailureReport(LauncherTest):
     def test_malformed_value_reports_and_ends_with_one_leaving_the_file_alone_whatever_is_tried(self):
         def title_bar_close():  # the button, and the command it gives where the click is refused
-            outer = tree()["outer"]
-            xdotool("mousemove", str(outer[2] - 12), str(outer[1] + 11), "click", "1")
+            close_by_title_bar()
             probe("post", WM_CLOSE, 0)
 
         def cancel():

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <random>
 
@@ -51,26 +52,22 @@ std::string ProfileRead(const std::string& path, const char* section, const char
   return std::string(buffer, length);
 }
 
-std::vector<std::string> SplitNulList(const char* list) {
-  std::vector<std::string> items;
-  for (; *list; list += items.back().size() + 1) items.emplace_back(list);
-  return items;
+const char* const kSections[] = {"Main", "MRU", "Other", "MRU] x", "Other]", "Absent"};
+const char* const kKeys[] = {"Top",  "Left", "DoClose", "DoMinimize", "Count", "MRU0",
+                             "MRU1", "MRU2", "MRU7",    "#hash",      "Extra"};
+
+// Every key the generated files may hold, in every section they may hold it in, as `read` reads.
+std::vector<std::string> ReadsOf(const std::function<std::string(const char*, const char*)>& read) {
+  std::vector<std::string> reads;
+  for (const char* section : kSections) {
+    for (const char* key : kKeys)
+      reads.push_back(std::string(section) + "/" + key + "=" + read(section, key));
+  }
+  return reads;
 }
 
-// Every section, with every key and value in order, as the profile reader sees the file.
-std::vector<std::string> ProfileView(const std::string& path) {
-  std::vector<std::string> view;
-  static char names[1 << 16], keys[1 << 16];
-  names[GetPrivateProfileSectionNamesA(names, sizeof names, path.c_str())] = '\0';
-  for (const std::string& section : SplitNulList(names)) {
-    keys[GetPrivateProfileStringA(section.c_str(), nullptr, "", keys, sizeof keys, path.c_str())] =
-        '\0';
-    for (const std::string& key : SplitNulList(keys)) {
-      view.push_back("[" + section + "] " + key + "=" +
-                     ProfileRead(path, section.c_str(), key.c_str()));
-    }
-  }
-  return view;
+std::function<std::string(const char*, const char*)> ProfileReader(const std::string& path) {
+  return [path](const char* section, const char* key) { return ProfileRead(path, section, key); };
 }
 
 // Files of the shapes people and other programs leave behind.
@@ -153,18 +150,14 @@ class SettingsFilesTest : public ::testing::Test {
 TEST_F(SettingsFilesTest, ReadsWhatTheProfileReaderReadsForGeneratedFiles) {
   const std::string path = folder + "read.ini";
   for (unsigned seed = 0; seed < 400; ++seed) {
-    FileGenerator generator(seed);
-    WriteBytes(path, Encoded(generator.File(), seed % 3));
+    WriteBytes(path, Encoded(FileGenerator(seed).File(), seed % 3));
     BufferedSettingsStore store(files, codec);
-    for (const char* section : {"Main", "MRU", "Other", "MRU] x", "Other]", "Absent"}) {
-      for (const char* key : {"Top", "Left", "DoClose", "DoMinimize", "Count", "MRU0", "MRU1",
-                              "MRU2", "MRU7", "#hash", "Extra"}) {
-        ASSERT_EQ(store.ReadSettingText(path, section, key, kDefault),
-                  ProfileRead(path, section, key))
-            << "seed " << seed << " " << section << "/" << key << "\n"
-            << ReadBytes(path);
-      }
-    }
+    ASSERT_EQ(ReadsOf([&](const char* section, const char* key) {
+                return store.ReadSettingText(path, section, key, kDefault);
+              }),
+              ReadsOf(ProfileReader(path)))
+        << "seed " << seed << "\n"
+        << ReadBytes(path);
   }
 }
 
@@ -195,7 +188,9 @@ TEST_F(SettingsFilesTest, SavesLikePerKeyWritesForGeneratedFiles) {
       WritePrivateProfileStringA(section, key.c_str(), stored.c_str(), oracle.c_str());
     }
     store.CommitSettings(ours);
-    ASSERT_EQ(ProfileView(ours), ProfileView(oracle)) << "seed " << seed << "\n" << original;
+    ASSERT_EQ(ReadsOf(ProfileReader(ours)), ReadsOf(ProfileReader(oracle)))
+        << "seed " << seed << "\n"
+        << original;
     for (int i = 0; i < count; ++i) {  // every history entry reads back as it was, line breaks
       std::string entry = writes[5 + i].second;  // made spaces
       std::replace(entry.begin(), entry.end(), '\r', ' ');

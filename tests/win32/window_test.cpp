@@ -127,31 +127,29 @@ TEST(ScreenPositionOf, AddsTheWorkAreaOffsetOfTheMonitor) {
   }
 }
 
+// Logs each call with its arguments, and each call fails: the steps after it must run all the same.
 class RecordingForeground : public win32::ForegroundCalls {
  public:
   HWND foreground = reinterpret_cast<HWND>(0x111);
   std::vector<std::string> calls;
   HWND GetForegroundWindow() override { return Note("GetForegroundWindow"), foreground; }
-  DWORD GetWindowThreadProcessId(HWND window) override {
-    return Note("GetWindowThreadProcessId " + Text(window)), 77;
+  DWORD GetWindowThreadProcessId(HWND w) override {
+    return Note("GetWindowThreadProcessId", w), 77;
   }
   DWORD GetCurrentThreadId() override { return Note("GetCurrentThreadId"), 5; }
-  BOOL AttachThreadInput(DWORD attach, DWORD attachTo, BOOL doAttach) override {
-    return Note("AttachThreadInput " + std::to_string(attach) + " " + std::to_string(attachTo) +
-                " " + std::to_string(doAttach));
+  BOOL AttachThreadInput(DWORD id, DWORD to, BOOL on) override {
+    return Note("AttachThreadInput", id, to, on);
   }
-  BOOL SetForegroundWindow(HWND window) override {
-    return Note("SetForegroundWindow " + Text(window));
-  }
-  BOOL BringWindowToTop(HWND window) override { return Note("BringWindowToTop " + Text(window)); }
+  BOOL SetForegroundWindow(HWND w) override { return Note("SetForegroundWindow", w); }
+  BOOL BringWindowToTop(HWND w) override { return Note("BringWindowToTop", w); }
 
  private:
-  // Every call fails: the steps after it must run all the same.
-  BOOL Note(std::string call) {
-    calls.push_back(std::move(call));
+  template <typename... Args>
+  BOOL Note(std::string call, Args... args) {
+    ((call += " " + std::to_string((INT_PTR)args)), ...);
+    calls.push_back(call);
     return FALSE;
   }
-  static std::string Text(HWND window) { return std::to_string(reinterpret_cast<INT_PTR>(window)); }
 };
 
 // Every step runs although each one fails; nothing happens when the window is already in front.
