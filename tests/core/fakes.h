@@ -126,8 +126,7 @@ class FakeWindow : public LauncherWindow {
     log.push_back("create window " + std::to_string(left) + "," + std::to_string(top));
   }
   void CreateRemainingControls(int32_t doMinimize, int32_t doClose) override {
-    log.push_back("create remaining " + std::to_string(doMinimize) + "," +
-                   std::to_string(doClose));
+    log.push_back("create remaining " + std::to_string(doMinimize) + "," + std::to_string(doClose));
   }
   int RunMessageLoop() override { return log.push_back("message loop"), 0; }
   HistoryList& History() override { return history; }
