@@ -1,6 +1,7 @@
 """Drives the real tovik.exe under Wine: a folder of its own, real input, the probe."""
 import json
 import os
+import pathlib
 import shutil
 import subprocess
 import time
@@ -137,16 +138,14 @@ class Launcher:
         os.makedirs(self.folder)
         for program in ("tovik.exe", "recorder.exe"):
             shutil.copy(os.path.join(BIN, program), self.folder)
-        self.ini = os.path.join(self.folder, "tovik.ini")
+        self.ini = pathlib.Path(self.folder, "tovik.ini")
         self.recorder = winpath(os.path.join(self.folder, "recorder.exe"))
         self.process = None
         if ini is not None:
-            with open(self.ini, "wb") as out:
-                out.write(ini if isinstance(ini, bytes) else ini.encode("latin-1"))
+            self.ini.write_bytes(ini if isinstance(ini, bytes) else ini.encode("latin-1"))
 
     def ini_bytes(self):
-        with open(self.ini, "rb") as f:
-            return f.read()
+        return self.ini.read_bytes()
 
     def ini_value(self, section, key):
         return json.loads(probe("ini-get", winpath(self.ini), section, key))
@@ -173,14 +172,9 @@ class Launcher:
         return self.process.wait(timeout=timeout)
 
     def recorded(self, count=1, timeout=10):
-        """The command lines the recorder was started with (shown normally), once `count` came."""
-        log = os.path.join(self.folder, "recorder.log")
-
-        def lines():
-            if not os.path.exists(log):
-                return []
-            with open(log, "rb") as f:
-                return f.read().decode("latin-1").splitlines()
+        """The command lines the recorder was started with, once `count` came."""
+        log = pathlib.Path(self.folder, "recorder.log")
+        lines = lambda: log.exists() and log.read_bytes().decode("latin-1").splitlines() or []
         eventually(lambda: len(lines()) >= count, timeout)
         return [line.split(" ", 1)[1] for line in lines()]
 

@@ -2,6 +2,7 @@
 and the failure report for a malformed value."""
 import json
 import os
+import pathlib
 import re
 import signal
 import subprocess
@@ -64,9 +65,8 @@ class WaysOut(LauncherTest):
 class RunCommand(unittest.TestCase):
     def test_ctrl_c_in_a_terminal_ends_tovik_as_cancel_does_with_its_settings_saved(self):
         tree_folder = os.path.dirname(BIN)
-        ini = os.path.join(tree_folder, "run", "tovik", "tovik.ini")
-        if os.path.exists(ini):
-            os.remove(ini)
+        ini = pathlib.Path(tree_folder, "run", "tovik", "tovik.ini")
+        ini.unlink(missing_ok=True)
         env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WINEPREFIX")}
         # A process group of its own, signalled whole, as a terminal's Ctrl+C does.
         run = subprocess.Popen([os.path.join(SOURCE, "tools", "run.sh")], env=env,
@@ -78,8 +78,7 @@ class RunCommand(unittest.TestCase):
                 break
         os.killpg(run.pid, signal.SIGINT)
         self.assertEqual(run.wait(timeout=60), 0)
-        with open(ini, "rb") as f:
-            self.assertEqual(f.read(), FRESH_FILE)
+        self.assertEqual(ini.read_bytes(), FRESH_FILE)
 
 
 class FailureReport(LauncherTest):
