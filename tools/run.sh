@@ -27,6 +27,17 @@ fi
 setsid "$session" start
 setsid "$session" run "$run_dir/tovik.exe" "$@" &
 tovik=$!
+
+# Ends Tovik as its Cancel button does, settings saved, and only then the session. Set before
+# anything is printed, so a Ctrl+C at any moment from here on saves.
+end_as_cancel() {
+  "$session" run "$probe" post 0x111 0 =Cancel >/dev/null 2>&1 || kill "$tovik" 2>/dev/null
+  status=0
+  wait "$tovik" || status=$?
+  "$session" stop
+  exit "$status"
+}
+trap end_as_cancel INT TERM
 if ! "$session" run "$probe" wait 30000; then
   echo "run: the Tovik window did not appear" >&2
   "$session" stop
@@ -41,15 +52,6 @@ echo "Tovik is running on the private display $DISPLAY (no display was available
 echo "Screenshot of its window: $shot"
 echo "Press Ctrl+C to end it; it saves its settings as Cancel does."
 
-# Ends Tovik as its Cancel button does, settings saved, and only then the session.
-end_as_cancel() {
-  "$session" run "$probe" post 0x111 0 =Cancel >/dev/null 2>&1 || kill "$tovik" 2>/dev/null
-  status=0
-  wait "$tovik" || status=$?
-  "$session" stop
-  exit "$status"
-}
-trap end_as_cancel INT TERM
 status=0
 wait "$tovik" || status=$?
 "$session" stop
