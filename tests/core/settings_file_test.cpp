@@ -14,7 +14,7 @@ TEST(SettingsPathFor, ReplacesOnlyTheLastComponentsExtension) {
   const std::pair<const char*, const char*> cases[] = {
       {"C:\\Tools\\run.exe", "C:\\Tools\\run.ini"}, {"C:\\Tools\\run.v2.exe", "C:\\Tools\\run.v2.ini"},
       {"C:\\my.tools\\run", "C:\\my.tools\\run.ini"}, {"C:run", "C:run.ini"},
-      {"C:\\a.b/run", "C:\\a.ini"}, {"", ".ini"}};
+      {"C:\\a.b/run", "C:\\a.ini"}, {"a.b:run", "a.b:run.ini"}, {"", ".ini"}};
   // clang-format on
   for (const auto& [exe, ini] : cases) EXPECT_EQ(SettingsPathFor(exe), ini) << exe;
 }

@@ -34,9 +34,11 @@ class Launching(LauncherTest):
         probe("set-text", f'"{rec}" two')
         click(tree(), "Start")
         launcher.recorded(2)
-        # Another program's command 2 does nothing; command 1 from no control launches like Enter.
+        # Another program's command 2, or 1 with a notification code, does nothing; command 1
+        # from no control launches like Enter.
         probe("set-text", f'"{rec.upper()}" HELLO WORLD')
         probe("post", WM_COMMAND, 2)
+        probe("post", WM_COMMAND, 0x10001)
         probe("post", WM_COMMAND, 1, 0x1234)
         launcher.recorded(3)
         probe("set-text", "%TOVIK_TEST_FOLDER%\\recorder.exe")

@@ -107,7 +107,8 @@ class FileGenerator {
                  "\"a b\"", "'q'",       "\"open",       "close'",
                  "calc",    "x=y",       "C:\\My Files", "caf\xE9",
                  " lead",   "trail\t",   "eof\x1A",      "\x0Bvt",
-                 "it's",    "a \"b\" c", "%PATH% x",     "first\r\nMRU1=forged"});
+                 "it's",    "a \"b\" c", "%PATH% x",     "first\r\nMRU1=forged",
+                 "'mixed\""});
   }
   std::string Key() {
     return Pick({"Top", "Left", "DoClose", "count", "Count", "MRU0", "MRU1", "mru2", "MRU7",
