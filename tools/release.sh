@@ -2,7 +2,8 @@
 # Builds dist/tovik-VERSION-win32.zip (tovik.exe, README, licence) and its SHA-256 file from the
 # committed HEAD. The same commit gives the same bytes wherever and whenever it is built.
 #   tools/release.sh            build the archive into dist/
-#   tools/release.sh --verify   build it twice in two folders and compare the bytes
+#   tools/release.sh --verify   build it twice in two folders and compare the bytes; the exe
+#                               that was verified stays in build/release/
 set -euo pipefail
 shopt -s inherit_errexit
 cd "$(dirname "$0")/.."
@@ -41,6 +42,9 @@ if [ "${1:-}" = "--verify" ]; then
   second=$(build_in "$(mktemp -d /tmp/tovik-release-b.XXXX)")
   if cmp -s "$first" "$second"; then
     echo "release: two builds in two folders gave the same $(sha256sum <"$first" | cut -c1-16)... bytes"
+    # The exe that was verified stays for the checks of what ships.
+    mkdir -p build/release
+    cp "$(dirname "$first")/build/bin/tovik.exe" build/release/tovik.exe
     rm -rf "$(dirname "$first")" "$(dirname "$second")"
     exit 0
   fi
