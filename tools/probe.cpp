@@ -199,13 +199,11 @@ int Usage() {
       stderr,
       "usage: probe wait MS | tree | hold | post MSG WPARAM [LPARAM|=ControlText] |\n"
       "       send MSG WPARAM [LPARAM] | send-to CONTROL-TEXT MSG WPARAM | quit | close-box |\n"
-      "       set-text TEXT | boxes | ini-get FILE SECTION KEY\n");
+      "       set-text TEXT | boxes | ini-get FILE SECTION KEY | serve\n");
   return 2;
 }
 
-}  // namespace
-
-int wmain(int argc, wchar_t** argv) {
+int Run(int argc, wchar_t** argv) {
   if (argc < 2) return Usage();
   const std::wstring verb = argv[1];
   if (verb == L"hold") return Hold();
@@ -284,4 +282,42 @@ int wmain(int argc, wchar_t** argv) {
     return SendMessageW(combo, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[2])) < 0 ? 1 : 0;
   }
   return Usage();
+}
+
+// Runs requests read from standard input, one per line with its words separated by tabs (UTF-8),
+// each answered by its output and a last line "=STATUS". One process serves a whole test run:
+// a program start costs far more than the request.
+int Serve() {
+  std::string line;
+  for (int c; (c = std::getchar()) != EOF;) {
+    if (c != '\n') {
+      line += static_cast<char>(c);
+      continue;
+    }
+    std::vector<std::wstring> words{L"probe"};
+    for (size_t start = 0, tab; start <= line.size(); start = tab + 1) {
+      tab = line.find('\t', start);
+      if (tab == std::string::npos) tab = line.size();
+      const std::string word = line.substr(start, tab - start);
+      std::wstring wide(word.size(), L'\0');
+      wide.resize(static_cast<size_t>(
+          MultiByteToWideChar(CP_UTF8, 0, word.data(), static_cast<int>(word.size()), wide.data(),
+                              static_cast<int>(wide.size()))));
+      words.push_back(wide);
+    }
+    std::vector<wchar_t*> args;
+    for (std::wstring& word : words) args.push_back(word.data());
+    const int status = Run(static_cast<int>(args.size()), args.data());
+    std::printf("=%d\n", status);
+    std::fflush(stdout);
+    line.clear();
+  }
+  return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc == 2 && std::wstring(argv[1]) == L"serve") return Serve();
+  return Run(argc, argv);
 }

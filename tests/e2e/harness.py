@@ -27,13 +27,24 @@ def winpath(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-def probe(*args, check=True):
-    result = subprocess.run([SESSION, "run", os.path.join(BIN, "probe.exe"), *map(str, args)],
-                            env=ENV, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                            stdin=subprocess.DEVNULL, timeout=180)
-    if check and result.returncode != 0:
-        raise AssertionError(f"probe {args} exited {result.returncode}")
-    return result.stdout.decode("utf-8", "replace")
+def probe(*args, check=True, server=[]):
+    """What the probe printed for one request; one probe process serves the whole run, as a
+    program start under Wine costs far more than the request."""
+    if not server or server[0].poll() is not None:
+        server[:] = [subprocess.Popen([SESSION, "run", os.path.join(BIN, "probe.exe"), "serve"],
+                                      env=ENV, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                      stderr=subprocess.DEVNULL)]
+    server[0].stdin.write(("\t".join(map(str, args)) + "\n").encode())
+    server[0].stdin.flush()
+    lines = []
+    read = lambda: server[0].stdout.readline().decode("utf-8", "replace").replace("\r\n", "\n")
+    while not (line := read()).startswith("="):
+        if not line:
+            raise AssertionError(f"the probe ended during {args}")
+        lines.append(line)
+    if check and line != "=0\n":
+        raise AssertionError(f"probe {args} answered {line.strip()}")
+    return "".join(lines)
 
 
 def xdotool(*args):
