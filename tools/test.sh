@@ -20,10 +20,11 @@ done
 # The Windows tree is the longest path: built first, with every core.
 tools/windows-tree.sh >/dev/null
 
-# The Wine tests mostly wait on the window, so everything else runs beside them: the native core
-# tests; the release archive, which the same commit must give with the same bytes in two
-# folders, and the header of the exe it ships; the core again under AddressSanitizer and
-# UndefinedBehaviorSanitizer with a short fuzz run of every harness (TOVIK_FUZZ_SECONDS each).
+# The Wine tests mostly wait on the window, so everything else runs beside them, in two chains
+# that keep both cores busy: the native core tests, then the release archive (the same commit
+# must give the same bytes in two folders) and the header of the exe it ships; and the core
+# again under AddressSanitizer and UndefinedBehaviorSanitizer with a short fuzz run of every
+# harness (TOVIK_FUZZ_SECONDS each).
 (
   set -e
   cmake -S . -B build/native -G Ninja
@@ -31,13 +32,17 @@ tools/windows-tree.sh >/dev/null
   ctest --test-dir build/native --output-on-failure -j "$jobs"
   tools/release.sh --verify
   (cd tests/e2e && TOVIK_BIN=$OLDPWD/build/release /usr/bin/python3 -m unittest -v test_exe_header)
+) >build/native.log 2>&1 &
+native=$!
+(
+  set -e
   CC=clang CXX=clang++ cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DTOVIK_FUZZ=ON -DTOVIK_FUZZ_SECONDS="${TOVIK_FUZZ_SECONDS:-10}" \
     "-DCMAKE_CXX_FLAGS=-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
   cmake --build build/sanitize -j "$jobs"
   ctest --test-dir build/sanitize --output-on-failure -j "$jobs"
-) >build/beside-wine.log 2>&1 &
-beside=$!
+) >build/sanitize.log 2>&1 &
+sanitize=$!
 
 # The Wine tests, one at a time: they share one display and one session.
 wait "${prefixes[@]}"
@@ -45,8 +50,10 @@ wine_status=0
 ctest --test-dir "$tree" --output-on-failure || wine_status=$?
 echo "test: the Wine tests ended at $((SECONDS - started)) s"
 beside_status=0
-wait "$beside" || beside_status=$?
-cat build/beside-wine.log
+for chain in native sanitize; do
+  wait "${!chain}" || beside_status=$?
+  cat "build/$chain.log"
+done
 if [ "$wine_status" -ne 0 ] || [ "$beside_status" -ne 0 ]; then
   echo "test: failed after $((SECONDS - started)) s" >&2
   exit 1
