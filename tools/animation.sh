@@ -24,11 +24,12 @@ tovik=$!
 eval "$("$session" env)"
 
 # Each frame is a capture of the desktop's corner and how long it is shown, in 1/100 s.
-frames=()
+frames=() count=0
 frame() {
-  local name=$work/frames/$(printf %03d $((${#frames[@]} / 3))).png
+  local name=$work/frames/$(printf %03d $count).png
   import -window root -crop 480x300+0+0 +repage "$name"
   frames+=(-delay "$1" "$name")
+  count=$((count + 1))
 }
 frame 120
 command=notepad
@@ -49,4 +50,4 @@ frame 50
 sleep 1.5
 frame 250
 convert -loop 0 "${frames[@]}" -colors 32 -layers Optimize "$output"
-echo "animation: $output, $(stat -c %s "$output") bytes, $((${#frames[@]} / 3)) frames"
+echo "animation: $output, $(stat -c %s "$output") bytes, $count frames"

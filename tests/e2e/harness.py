@@ -27,17 +27,21 @@ def winpath(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-def probe(*args, check=True, server=[]):
+_probe = None  # the one probe process that serves this run
+
+
+def probe(*args, check=True):
     """What the probe printed for one request; one probe process serves the whole run, as a
     program start under Wine costs far more than the request."""
-    if not server or server[0].poll() is not None:
-        server[:] = [subprocess.Popen([SESSION, "run", os.path.join(BIN, "probe.exe"), "serve"],
-                                      env=ENV, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                      stderr=subprocess.DEVNULL)]
-    server[0].stdin.write(("\t".join(map(str, args)) + "\n").encode())
-    server[0].stdin.flush()
+    global _probe
+    if _probe is None or _probe.poll() is not None:
+        _probe = subprocess.Popen([SESSION, "run", os.path.join(BIN, "probe.exe"), "serve"],
+                                  env=ENV, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                  stderr=subprocess.DEVNULL)
+    _probe.stdin.write(("\t".join(map(str, args)) + "\n").encode())
+    _probe.stdin.flush()
     lines = []
-    read = lambda: server[0].stdout.readline().decode("utf-8", "replace").replace("\r\n", "\n")
+    read = lambda: _probe.stdout.readline().decode("utf-8", "replace").replace("\r\n", "\n")
     while not (line := read()).startswith("="):
         if not line:
             raise AssertionError(f"the probe ended during {args}")

@@ -34,8 +34,9 @@ class ExeHeader(unittest.TestCase):
         self.assertEqual((field("Magic"), field("Subsystem")), ("010b", "00000002"),
                          "PE32, Windows GUI")
         self.assertEqual(int(field("DllCharacteristics"), 16) & 0x140, 0x140, "ASLR and DEP")
-        self.assertTrue(any(name == ".reloc" for name, *_ in sections(exe)), "relocations kept")
-        for name, _, _, flags in sections(exe):
+        parts = sections(exe)
+        self.assertTrue(any(name == ".reloc" for name, *_ in parts), "relocations kept")
+        for name, _, _, flags in parts:
             self.assertFalse("CODE" in flags and "READONLY" not in flags, f"{name} writable and run")
         dlls = {name.lower() for name in re.findall(r"DLL Name: (\S+)", header)}
         self.assertIn("user32.dll", dlls)
