@@ -15,9 +15,10 @@ using testing::FakePlatform;
 using ::testing::IsEmpty;
 
 // The exit status `action` ended the process with, or -1 when it returned.
-int64_t ExitStatusOf(void (*action)(FakePlatform&), FakePlatform& fake) {
+template <typename Action>
+int64_t ExitStatusOf(Action action, FakePlatform& fake) {
   try {
-    action(fake);
+    action(fake.state, fake.platform);
   } catch (const ExitCalled& exit) {
     return exit.status;
   }
@@ -72,7 +73,7 @@ TEST(RunLauncher, MalformedValueReportsAndEndsWithoutWriting) {
     fake.settings.values[c.key] = c.value;
     // A way out taken while the report is up (Cancel, log-off) ends with 1 too, writing nothing.
     fake.window.whileShown = [&fake] { SaveAndExit(fake.state, fake.platform); };
-    EXPECT_EQ(ExitStatusOf([](FakePlatform& f) { RunLauncher(f.state, f.platform); }, fake), 1);
+    EXPECT_EQ(ExitStatusOf(RunLauncher, fake), 1);
     EXPECT_THAT(fake.settings.writes, IsEmpty());
     EXPECT_THAT(LastOf(fake.log, 3),
                 ElementsAre("read " + std::string(c.key) + " @C:\\Tools\\tovik.ini",
@@ -92,7 +93,7 @@ TEST(SaveAndExit, WritesEverythingInOrderThenReleasesAndExitsWithZero) {
   fake.state.doMinimize = 16;
   fake.window.restored = {-30, 40};
   fake.window.history.entries = {"b", "a"};
-  EXPECT_EQ(ExitStatusOf([](FakePlatform& f) { SaveAndExit(f.state, f.platform); }, fake), 0);
+  EXPECT_EQ(ExitStatusOf(SaveAndExit, fake), 0);
   EXPECT_THAT(fake.settings.writes,
               ElementsAre("Main/Top=40", "Main/Left=-30", "Main/DoClose=5", "Main/DoMinimize=16",
                           "Main/Count=2", "MRU/MRU0=b", "MRU/MRU1=a"));
@@ -132,8 +133,7 @@ TEST(LaunchCommand, HandsTheSplitCommandToTheShellAndFollowsTheOptions) {
     fake.window.minimizeChecked = c.minimizeBox;
     fake.state.doClose = fake.state.doMinimize = 7;
     fake.shell.result = c.shellResult;
-    const int64_t status =
-        ExitStatusOf([](FakePlatform& f) { LaunchCommand(f.state, f.platform); }, fake);
+    const int64_t status = ExitStatusOf(LaunchCommand, fake);
     using Opened = std::vector<std::pair<std::string, std::string>>;
     EXPECT_EQ(fake.shell.opened, (c.file ? Opened{{c.file, c.parameters}} : Opened{})) << c.text;
     using Texts = std::vector<std::string>;

@@ -18,7 +18,7 @@ WORK = os.environ["TOVIK_E2E_WORK"]
 ENV = dict(os.environ)
 ENV["DISPLAY"] = ":" + open(os.path.join(ENV["TOVIK_WINE_ROOT"], "wine-display")).read().strip()
 WM_COMMAND, WM_SYSCOMMAND, WM_ENDSESSION, WM_KEYDOWN, WM_CLOSE = 0x111, 0x112, 0x16, 0x100, 0x10
-SC_MINIMIZE, SC_CLOSE, ABOUT_ITEM = 0xF020, 0xF060, 0xFFFF
+ABOUT_ITEM = 0xFFFF
 FRESH_FILE = b"[Main]\r\nTop=100\r\nLeft=100\r\nDoClose=0\r\nDoMinimize=0\r\nCount=0\r\n"
 
 
@@ -66,10 +66,8 @@ def type_text(text):
 def eventually(condition, timeout=10.0):
     """Polls until `condition()` is truthy; returns its last value."""
     deadline = time.monotonic() + timeout
-    value = condition()
-    while not value and time.monotonic() < deadline:
+    while not (value := condition()) and time.monotonic() < deadline:
         time.sleep(0.1)
-        value = condition()
     return value
 
 
@@ -159,16 +157,12 @@ class Launcher:
         if ini is not None:
             self.ini.write_bytes(ini if isinstance(ini, bytes) else ini.encode("latin-1"))
 
-    def ini_bytes(self):
-        return self.ini.read_bytes()
-
     def ini_value(self, section, key):
         return json.loads(probe("ini-get", winpath(self.ini), section, key))
 
     def start(self, *args, wait=True):
-        env = dict(ENV, TOVIK_TEST_FOLDER=winpath(self.folder))
         self.process = subprocess.Popen([SESSION, "run", os.path.join(self.folder, "tovik.exe"),
-                                         *args], env=env, stdin=subprocess.DEVNULL,
+                                         *args], env=ENV, stdin=subprocess.DEVNULL,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         if wait:
             probe("wait", 15000)  # fails when the window does not appear

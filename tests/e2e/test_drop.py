@@ -11,18 +11,15 @@ class Drops(LauncherTest):
     def test_a_drop_sets_the_first_name_quoted_when_spaced_and_brings_the_launcher_forward(self):
         launcher = self.launcher().start()
         folder = launcher.folder
-        for name in ("plain.txt", "with space.txt", "first.txt", "second.txt"):
+        for name in ("plain.txt", "with space.txt"):
             open(os.path.join(folder, name), "w").close()
-        os.makedirs(os.path.join(folder, "folder"))
         main = tree()["main"]["hwnd"]
         self.assertTrue(eventually(lambda: tree()["foreground"] == main))
         click(tree(), " minimize")  # the focus leaves the field; the first drop gives it back
         self.assertFocusIn(" minimize")
         cases = [
             (["plain.txt"], winpath(folder + "/plain.txt")),
-            (["with space.txt"], f'"{winpath(folder + "/with space.txt")}"'),
-            (["folder"], winpath(folder + "/folder")),
-            (["first.txt", "second.txt", "plain.txt"], winpath(folder + "/first.txt")),
+            (["with space.txt", "plain.txt"], f'"{winpath(folder + "/with space.txt")}"'),
         ]
         for names, expected in cases:
             with self.subTest(names=names):

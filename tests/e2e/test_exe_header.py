@@ -8,37 +8,36 @@ SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "shell32.dll", "comdlg
                "msvcrt.dll"}
 
 
-def objdump(option, exe):
-    return subprocess.run(["objdump", option, exe], check=True,
+def headers(exe):
+    """The header fields, imports and sections, as objdump prints them."""
+    return subprocess.run(["objdump", "-p", "-h", exe], check=True,
                           stdout=subprocess.PIPE).stdout.decode()
 
 
-def sections(exe):
-    """Name, offset from the image base, size and flags of every section."""
-    base = int(re.search(r"^ImageBase\s+(\w+)", objdump("-p", exe), re.M).group(1), 16)
-    return [(name, int(vma, 16) - base, int(size, 16), flags.split(", "))
-            for name, size, vma, flags in re.findall(
-                r"^ +\d+ (\S+) +(\w+) +(\w+) .*\n +(.*)$", objdump("-h", exe), re.M)]
+def sections(dump):
+    """Name, size and flags of every section."""
+    return [(name, int(size, 16), flags.split(", "))
+            for name, size, flags in re.findall(r"^ +\d+ (\S+) +(\w+) .*\n +(.*)$", dump, re.M)]
 
 
 def text_section_rvas(exe):
-    _, start, size, _ = next(s for s in sections(exe) if s[0] == ".text")
-    return range(start, start + size)
+    dump = headers(exe)
+    base = int(re.search(r"^ImageBase\s+(\w+)", dump, re.M).group(1), 16)
+    size, start = re.search(r"^ +\d+ \.text +(\w+) +(\w+)", dump, re.M).groups()
+    return range(int(start, 16) - base, int(start, 16) - base + int(size, 16))
 
 
 class ExeHeader(unittest.TestCase):
     def test_is_a_hardened_32_bit_gui_program_that_needs_only_system_dlls(self):
-        exe = os.path.join(os.environ["TOVIK_BIN"], "tovik.exe")
-        header = objdump("-p", exe)
-        field = lambda name: re.search(rf"^{name}\s+(\S+)", header, re.M).group(1)
+        dump = headers(os.path.join(os.environ["TOVIK_BIN"], "tovik.exe"))
+        field = lambda name: re.search(rf"^{name}\s+(\S+)", dump, re.M).group(1)
         self.assertEqual((field("Magic"), field("Subsystem")), ("010b", "00000002"),
                          "PE32, Windows GUI")
         self.assertEqual(int(field("DllCharacteristics"), 16) & 0x140, 0x140, "ASLR and DEP")
-        parts = sections(exe)
-        self.assertTrue(any(name == ".reloc" for name, *_ in parts), "relocations kept")
-        for name, _, _, flags in parts:
+        self.assertIn(".reloc", [name for name, size, _ in sections(dump) if size], "relocations")
+        for name, _, flags in sections(dump):
             self.assertFalse("CODE" in flags and "READONLY" not in flags, f"{name} writable and run")
-        dlls = {name.lower() for name in re.findall(r"DLL Name: (\S+)", header)}
+        dlls = {name.lower() for name in re.findall(r"DLL Name: (\S+)", dump)}
         self.assertIn("user32.dll", dlls)
         self.assertLessEqual(dlls, SYSTEM_DLLS)
 

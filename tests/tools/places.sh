@@ -1,29 +1,25 @@
 #!/usr/bin/env bash
 # Runs a test with settings files in places that only the host can make (root ignores permission
-# bits, so read-only ones are bind mounts):
+# bits, so read-only ones are bind mounts); where mounts are not allowed the variables stay unset
+# and the tests that need them skip:
 #   TOVIK_READONLY_FOLDER_FILE  a writable tovik.ini in a read-only folder
 #   TOVIK_READONLY_FILE         a read-only tovik.ini in a writable folder
-#   TOVIK_LINKED_FILE           a tovik.ini that is a symbolic link to sync/real.ini, and
-#   TOVIK_LINK_TARGET           that target
-# Where mounts are not allowed those variables stay unset and the tests that need them skip.
+#   TOVIK_LINKED_FILE           a tovik.ini that is a symbolic link to TOVIK_LINK_TARGET
 #   places.sh WORK-FOLDER COMMAND [ARGS...]
 set -u
 work=$1
 shift
 winpath() { echo "Z:$(echo "$1" | tr / '\\')"; }
-release() {
-  umount "$work/view/tovik.ini" "$work/view" "$work/rofile/tovik.ini" 2>/dev/null
-}
+release() { umount "$work/view/tovik.ini" "$work/view" "$work/rofile/tovik.ini" 2>/dev/null; }
 release
-rm -rf "$work/link"
+rm -rf "$work/link" "$work/rofile/tovik.ini.tmp"
 mkdir -p "$work/base" "$work/view" "$work/rofile" "$work/link/sync"
-printf '[Main]\r\nTop=1\r\n' >"$work/base/tovik.ini"
-printf '[Main]\r\nTop=1\r\n' >"$work/rofile/tovik.ini"
-printf '[Main]\r\nTop=1\r\n' >"$work/link/sync/real.ini"
+for file in base/tovik.ini rofile/tovik.ini link/sync/real.ini; do
+  printf '[Main]\r\nTop=1\r\n' >"$work/$file"
+done
 ln -s sync/real.ini "$work/link/tovik.ini"
 export TOVIK_LINKED_FILE=$(winpath "$work/link/tovik.ini")
 export TOVIK_LINK_TARGET=$(winpath "$work/link/sync/real.ini")
-rm -f "$work/rofile/tovik.ini.tmp"
 if mount --bind "$work/base" "$work/view" 2>/dev/null &&
    mount -o remount,bind,ro "$work/view" 2>/dev/null &&
    mount --bind "$work/base/tovik.ini" "$work/view/tovik.ini" 2>/dev/null; then

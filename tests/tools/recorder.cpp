@@ -5,13 +5,10 @@
 #include <string>
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int show) {
-  char path[4096];
-  const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path - 16);
-  if (length == 0 || length >= sizeof path - 16) return 2;
-  char* slash = path + length;
-  while (slash > path && slash[-1] != '\\') --slash;
-  lstrcpyA(slash, "recorder.log");
-  const HANDLE log = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+  std::string path(32768, '\0');
+  path.resize(GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size())));
+  path = path.substr(0, path.find_last_of('\\') + 1) + "recorder.log";
+  const HANDLE log = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (log == INVALID_HANDLE_VALUE) return 3;
   const std::string line = std::to_string(show) + " " + GetCommandLineA() + "\n";

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <fstream>
-#include <functional>
 #include <gtest/gtest.h>
 #include <random>
 
@@ -56,18 +55,18 @@ const char* const kSections[] = {"Main", "MRU", "Other", "MRU] x", "Other]", "Ab
 const char* const kKeys[] = {"Top",  "Left", "DoClose", "DoMinimize", "Count", "MRU0",
                              "MRU1", "MRU2", "MRU7",    "#hash",      "Extra"};
 
-// Every key the generated files may hold, in every section they may hold it in, as `read` reads.
-std::vector<std::string> ReadsOf(const std::function<std::string(const char*, const char*)>& read) {
+// Every key the generated files may hold, in every section they may hold it in: as `store` reads
+// them, or as the platform's own reader does.
+std::vector<std::string> ReadsOf(const std::string& path, SettingsStore* store = nullptr) {
   std::vector<std::string> reads;
   for (const char* section : kSections) {
-    for (const char* key : kKeys)
-      reads.push_back(std::string(section) + "/" + key + "=" + read(section, key));
+    for (const char* key : kKeys) {
+      reads.push_back(std::string(section) + "/" + key + "=" +
+                      (store ? store->ReadSettingText(path, section, key, kDefault)
+                             : ProfileRead(path, section, key)));
+    }
   }
   return reads;
-}
-
-std::function<std::string(const char*, const char*)> ProfileReader(const std::string& path) {
-  return [path](const char* section, const char* key) { return ProfileRead(path, section, key); };
 }
 
 // Files of the shapes people and other programs leave behind.
@@ -87,14 +86,11 @@ class FileGenerator {
                     "[Other]]"}) +
               Spaces() + Eol();
       for (int k = Pick(7); k > 0; --k) {
-        const int shape = Pick(10);
-        if (shape == 0) {
-          text += Key() + Eol();  // a key without '='
-        } else if (shape == 1) {
-          text += ";" + Key() + "=c" + Eol();
-        } else {
-          text += Spaces() + Key() + Spaces() + "=" + Spaces() + Value() + Spaces() + Eol();
-        }
+        const int shape = Pick(10);  // a key without '=', a commented key, a key and its value
+        text += shape == 0   ? Key()
+                : shape == 1 ? ";" + Key() + "=c"
+                             : Spaces() + Key() + Spaces() + "=" + Spaces() + Value() + Spaces();
+        text += Eol();
       }
     }
     if (Pick(6) == 0) text.erase(text.find_last_not_of("\r\n") + 1);  // no final line end
@@ -153,12 +149,7 @@ TEST_F(SettingsFilesTest, ReadsWhatTheProfileReaderReadsForGeneratedFiles) {
   for (unsigned seed = 0; seed < 400; ++seed) {
     WriteBytes(path, Encoded(FileGenerator(seed).File(), seed % 3));
     BufferedSettingsStore store(files, codec);
-    ASSERT_EQ(ReadsOf([&](const char* section, const char* key) {
-                return store.ReadSettingText(path, section, key, kDefault);
-              }),
-              ReadsOf(ProfileReader(path)))
-        << "seed " << seed << "\n"
-        << ReadBytes(path);
+    ASSERT_EQ(ReadsOf(path, &store), ReadsOf(path)) << "seed " << seed << "\n" << ReadBytes(path);
   }
 }
 
@@ -170,11 +161,9 @@ TEST_F(SettingsFilesTest, SavesLikePerKeyWritesForGeneratedFiles) {
     FileGenerator generator(seed);
     const bool fromNothing = seed % 8 == 0;
     const std::string original = Encoded(generator.File(), seed % 3);
-    DeleteFileA(ours.c_str());
-    DeleteFileA(oracle.c_str());
-    if (!fromNothing) {
-      WriteBytes(ours, original);
-      WriteBytes(oracle, original);
+    for (const std::string& path : {ours, oracle}) {
+      DeleteFileA(path.c_str());
+      if (!fromNothing) WriteBytes(path, original);
     }
     std::vector<std::pair<std::string, std::string>> writes = {
         {"Top", "40"}, {"Left", "-30"}, {"DoClose", "1"}, {"DoMinimize", "0"}};
@@ -189,9 +178,7 @@ TEST_F(SettingsFilesTest, SavesLikePerKeyWritesForGeneratedFiles) {
       WritePrivateProfileStringA(section, key.c_str(), stored.c_str(), oracle.c_str());
     }
     store.CommitSettings(ours);
-    ASSERT_EQ(ReadsOf(ProfileReader(ours)), ReadsOf(ProfileReader(oracle)))
-        << "seed " << seed << "\n"
-        << original;
+    ASSERT_EQ(ReadsOf(ours), ReadsOf(oracle)) << "seed " << seed << "\n" << original;
     for (int i = 0; i < count; ++i) {  // every history entry reads back as it was, line breaks
       std::string entry = writes[5 + i].second;  // made spaces
       std::replace(entry.begin(), entry.end(), '\r', ' ');

@@ -56,10 +56,9 @@ TEST_F(StartedWindow, ControlsHoldTheirTahomaFonts) {
   // clang-format on
   for (const auto& [control, weight] : cases) {
     const LOGFONTA font = FontOf(control);
-    EXPECT_STREQ(font.lfFaceName, "Tahoma");
-    EXPECT_EQ(font.lfHeight, 13);
-    EXPECT_EQ(font.lfWeight, weight);
-    EXPECT_EQ(font.lfCharSet, DEFAULT_CHARSET);
+    EXPECT_EQ(
+        std::tuple(std::string(font.lfFaceName), font.lfHeight, font.lfWeight, font.lfCharSet),
+        std::tuple("Tahoma", 13, weight, DEFAULT_CHARSET));
   }
   // The slot holds the last font made, the X button's, which is not the caption's.
   EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageA(s.xButton, WM_GETFONT, 0, 0)), s.font);
@@ -117,49 +116,41 @@ TEST(ScreenPositionOf, AddsTheWorkAreaOffsetOfTheMonitor) {
   };
   for (const auto& [work, expected] : cases) {
     const WindowPosition position = win32::ScreenPositionOf(RECT{10, 20, 400, 175}, work, monitor);
-    EXPECT_EQ(position.left, expected.left);
-    EXPECT_EQ(position.top, expected.top);
+    EXPECT_EQ(std::pair(position.left, position.top), std::pair(expected.left, expected.top));
   }
 }
 
-// Logs each call with its arguments, and each call fails: the steps after it must run all the same.
-class RecordingForeground : public win32::ForegroundCalls {
+// Every call fails (returns 0): the steps after it must run all the same.
+class MockForeground : public win32::ForegroundCalls {
  public:
-  HWND foreground = reinterpret_cast<HWND>(0x111);
-  std::vector<std::string> calls;
-  HWND GetForegroundWindow() override { return Note("GetForegroundWindow"), foreground; }
-  DWORD GetWindowThreadProcessId(HWND w) override {
-    return Note("GetWindowThreadProcessId", w), 77;
-  }
-  DWORD GetCurrentThreadId() override { return Note("GetCurrentThreadId"), 5; }
-  BOOL AttachThreadInput(DWORD id, DWORD to, BOOL on) override {
-    return Note("AttachThreadInput", id, to, on);
-  }
-  BOOL SetForegroundWindow(HWND w) override { return Note("SetForegroundWindow", w); }
-  BOOL BringWindowToTop(HWND w) override { return Note("BringWindowToTop", w); }
-
- private:
-  template <typename... Args>
-  BOOL Note(std::string call, Args... args) {
-    ((call += " " + std::to_string((INT_PTR)args)), ...);
-    calls.push_back(call);
-    return FALSE;
-  }
+  MOCK_METHOD(HWND, GetForegroundWindow, (), (override));
+  MOCK_METHOD(DWORD, GetWindowThreadProcessId, (HWND), (override));
+  MOCK_METHOD(DWORD, GetCurrentThreadId, (), (override));
+  MOCK_METHOD(BOOL, AttachThreadInput, (DWORD, DWORD, BOOL), (override));
+  MOCK_METHOD(BOOL, SetForegroundWindow, (HWND), (override));
+  MOCK_METHOD(BOOL, BringWindowToTop, (HWND), (override));
 };
 
-// Every step runs although each one fails; nothing happens when the window is already in front.
+// The foreground thread's input is borrowed for the set and given back; nothing happens when
+// the window is already in front.
 TEST(ForceForeground, AttachesToTheForegroundThreadForTheSetAndDetaches) {
-  RecordingForeground calls;
-  win32::ForceForeground(calls, reinterpret_cast<HWND>(0x222));
-  EXPECT_THAT(calls.calls,
-              ::testing::ElementsAre("GetForegroundWindow", "GetForegroundWindow",
-                                     "GetWindowThreadProcessId 273", "GetCurrentThreadId",
-                                     "AttachThreadInput 5 77 1", "SetForegroundWindow 546",
-                                     "AttachThreadInput 5 77 0", "BringWindowToTop 546"));
-  RecordingForeground inFront;
-  inFront.foreground = reinterpret_cast<HWND>(0x222);
-  win32::ForceForeground(inFront, reinterpret_cast<HWND>(0x222));
-  EXPECT_THAT(inFront.calls, ::testing::ElementsAre("GetForegroundWindow"));
+  using ::testing::Return;
+  const HWND main = reinterpret_cast<HWND>(0x222), other = reinterpret_cast<HWND>(0x111);
+  ::testing::StrictMock<MockForeground> calls;
+  EXPECT_CALL(calls, GetForegroundWindow()).WillRepeatedly(Return(other));
+  {
+    ::testing::InSequence order;
+    EXPECT_CALL(calls, GetWindowThreadProcessId(other)).WillOnce(Return(77));
+    EXPECT_CALL(calls, GetCurrentThreadId()).WillOnce(Return(5));
+    EXPECT_CALL(calls, AttachThreadInput(5, 77, TRUE));
+    EXPECT_CALL(calls, SetForegroundWindow(main));
+    EXPECT_CALL(calls, AttachThreadInput(5, 77, FALSE));
+    EXPECT_CALL(calls, BringWindowToTop(main));
+  }
+  win32::ForceForeground(calls, main);
+  ::testing::StrictMock<MockForeground> inFront;
+  EXPECT_CALL(inFront, GetForegroundWindow()).WillRepeatedly(Return(main));
+  win32::ForceForeground(inFront, main);
 }
 
 }  // namespace
