@@ -15,16 +15,16 @@ def headers(exe):
 
 
 def sections(dump):
-    """Name, size and flags of every section."""
-    return [(name, int(size, 16), flags.split(", "))
-            for name, size, flags in re.findall(r"^ +\d+ (\S+) +(\w+) .*\n +(.*)$", dump, re.M)]
+    """Name, size, offset from the image base and flags of every section."""
+    base = int(re.search(r"^ImageBase\s+(\w+)", dump, re.M).group(1), 16)
+    return [(name, int(size, 16), int(vma, 16) - base, flags.split(", "))
+            for name, size, vma, flags in re.findall(
+                r"^ +\d+ (\S+) +(\w+) +(\w+) .*\n +(.*)$", dump, re.M)]
 
 
 def text_section_rvas(exe):
-    dump = headers(exe)
-    base = int(re.search(r"^ImageBase\s+(\w+)", dump, re.M).group(1), 16)
-    size, start = re.search(r"^ +\d+ \.text +(\w+) +(\w+)", dump, re.M).groups()
-    return range(int(start, 16) - base, int(start, 16) - base + int(size, 16))
+    _, size, start, _ = next(s for s in sections(headers(exe)) if s[0] == ".text")
+    return range(start, start + size)
 
 
 class ExeHeader(unittest.TestCase):
@@ -34,8 +34,8 @@ class ExeHeader(unittest.TestCase):
         self.assertEqual((field("Magic"), field("Subsystem")), ("010b", "00000002"),
                          "PE32, Windows GUI")
         self.assertEqual(int(field("DllCharacteristics"), 16) & 0x140, 0x140, "ASLR and DEP")
-        self.assertIn(".reloc", [name for name, size, _ in sections(dump) if size], "relocations")
-        for name, _, flags in sections(dump):
+        self.assertIn(".reloc", [name for name, size, *_ in sections(dump) if size], "relocations")
+        for name, *_, flags in sections(dump):
             self.assertFalse("CODE" in flags and "READONLY" not in flags, f"{name} writable and run")
         dlls = {name.lower() for name in re.findall(r"DLL Name: (\S+)", dump)}
         self.assertIn("user32.dll", dlls)
