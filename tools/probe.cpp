@@ -199,7 +199,7 @@ int Usage() {
       stderr,
       "usage: probe wait MS | tree | hold | post MSG WPARAM [LPARAM|=ControlText] |\n"
       "       send MSG WPARAM [LPARAM] | send-to CONTROL-TEXT MSG WPARAM | quit | close-box |\n"
-      "       set-text TEXT | boxes | ini-get FILE SECTION KEY | serve\n");
+      "       set-text TEXT | boxes | serve\n");
   return 2;
 }
 
@@ -207,15 +207,6 @@ int Run(int argc, wchar_t** argv) {
   if (argc < 2) return Usage();
   const std::wstring verb = argv[1];
   if (verb == L"hold") return Hold();
-  if (verb == L"ini-get" && argc >= 5) {
-    // A settings value read back through the platform's own profile reader.
-    std::wstring value(65536, L'\0');
-    const DWORD length = GetPrivateProfileStringW(argv[3], argv[4], L"\x01missing", value.data(),
-                                                  static_cast<DWORD>(value.size()), argv[2]);
-    value.resize(length);
-    std::printf("%s\n", Json(value).c_str());
-    return 0;
-  }
   if (verb == L"wait") {
     const DWORD deadline = GetTickCount() + (argc > 2 ? wcstoul(argv[2], nullptr, 10) : 10000);
     while (GetTickCount() < deadline) {

@@ -60,12 +60,6 @@ TEST(SaveHistory, WritesCountThenEveryEntryEncoded) {
                           "MRU/MRU2="));
 }
 
-TEST(RememberLaunch, InsertsAtTopUnlessAnEntryMatchesInAnyCase) {
-  testing::FakeHistory history;
-  for (const char* text : {"calc", "notepad", "CALC"}) RememberLaunch(history, text);
-  EXPECT_THAT(history.entries, ElementsAre("notepad", "calc"));
-}
-
 TEST(DeleteCurrentCommand, RemovesTheFirstMatchAndClearsTheFieldOrKeepsBoth) {
   const std::tuple<const char*, std::vector<std::string>, const char*> cases[] = {
       {"CALC", {"a", "calc"}, ""}, {"b", {"a", "Calc", "calc"}, "b"}};

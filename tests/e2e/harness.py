@@ -157,9 +157,6 @@ class Launcher:
         if ini is not None:
             self.ini.write_bytes(ini if isinstance(ini, bytes) else ini.encode("latin-1"))
 
-    def ini_value(self, section, key):
-        return json.loads(probe("ini-get", winpath(self.ini), section, key))
-
     def start(self, *args, wait=True):
         self.process = subprocess.Popen([SESSION, "run", os.path.join(self.folder, "tovik.exe"),
                                          *args], env=ENV, stdin=subprocess.DEVNULL,

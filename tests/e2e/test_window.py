@@ -25,7 +25,7 @@ class Window(LauncherTest):
         self.assertEqual((control(t, " close")["check"], control(t, " minimize")["check"],
                           control(t, " minimize")["enabled"]), (close, minimize, minimize_enabled))
 
-    def test_window_matches_its_table_with_the_first_argument_quoted_and_the_caret_after_it(self):
+    def test_window_matches_its_table_then_close_greys_minimize_out_and_the_options_are_saved(self):
         launcher = self.launcher("[Main]\r\nDoMinimize=1\r\n")
         launcher.start("C:\\Program Files\\App\\app.exe", "second")
         t = tree()
@@ -44,6 +44,18 @@ class Window(LauncherTest):
         self.assertEqual(t["combo"]["selection"], [len(text), len(text)])
         self.assertEqual(focused(t), "ComboBox")
         self.assertBoxes(t, 0, 1, 1)
+        # Space on " close" greys " minimize" out keeping its check, and the options are saved.
+        keys("Tab", "Tab", "Tab")  # Start, " minimize", " close"
+        self.assertFocusIn(" close")
+        keys("space")
+        t = eventually(lambda: (t := tree()) and not control(t, " minimize")["enabled"] and t)
+        self.assertBoxes(t, 1, 1, 0)
+        keys("space")
+        self.assertTrue(eventually(lambda: control(tree(), " minimize")["enabled"]))
+        keys("Escape")
+        self.assertEqual(launcher.wait_exit(), 0)
+        self.assertEqual(launcher.ini.read_bytes(), b"[Main]\r\nDoMinimize=1\r\nTop=100\r\n"
+                         b"Left=100\r\nDoClose=0\r\nCount=0\r\n")
 
     def test_saved_place_is_used_unchanged_off_screen_and_odd_options_keep_minimize_enabled(self):
         self.launcher("[Main]\r\nTop=2000\r\nLeft=-50\r\nDoClose=5\r\n").start()
@@ -60,20 +72,6 @@ class Window(LauncherTest):
                                ("Start", "Cancel"), ("X", "Cancel")):
             probe("send-to", button, WM_KEYDOWN, VK_TAB)
             self.assertEqual(focused(tree()), target, button)
-
-    def test_space_on_close_disables_minimize_keeping_its_check_and_the_options_are_saved(self):
-        launcher = self.launcher("[Main]\r\nDoMinimize=1\r\n").start()
-        keys("Tab", "Tab", "Tab")  # Start, " minimize", " close"
-        self.assertFocusIn(" close")
-        keys("space")
-        t = eventually(lambda: (t := tree()) and not control(t, " minimize")["enabled"] and t)
-        self.assertBoxes(t, 1, 1, 0)
-        keys("space")
-        self.assertTrue(eventually(lambda: control(tree(), " minimize")["enabled"]))
-        keys("Escape")
-        self.assertEqual(launcher.wait_exit(), 0)
-        self.assertEqual((launcher.ini_value("Main", "DoClose"),
-                          launcher.ini_value("Main", "DoMinimize")), ("0", "1"))
 
 
 if __name__ == "__main__":
