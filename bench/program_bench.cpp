@@ -74,11 +74,12 @@ void End(Started& started, bool viaCancel) {
   CloseHandle(started.process.hThread);
 }
 
+// The performance counter the recorder logged at its start.
 long long ReadStamp(const std::string& path) {
   for (int i = 0; i < 5000; ++i) {
     if (FILE* in = std::fopen(path.c_str(), "r")) {
       long long stamp = 0;
-      const int read = std::fscanf(in, "%lld", &stamp);
+      const int read = std::fscanf(in, "%*d %lld", &stamp);
       std::fclose(in);
       if (read == 1) return stamp;
     }
@@ -125,12 +126,12 @@ int main() {
 
   // Launch latency: Enter (the keyboard's default command) to the started program's first
   // instruction, against ShellExecuteA called directly with the same target.
-  const std::string stampExe = folder + "stamp.exe";
-  const std::string stampFile = work + "stamp.txt";
+  const std::string stampExe = folder + "recorder.exe";
+  const std::string stampFile = folder + "recorder.log";
   std::vector<double> viaTovik, direct;
   Started launcher = Start(tovik, "launcherclass", "X");
   HWND field = FindWindowExA(launcher.window, nullptr, "ComboBox", nullptr);
-  const std::string command = "\"" + stampExe + "\" \"" + stampFile + "\"";
+  const std::string command = "\"" + stampExe + "\"";
   for (int i = 0; i < 12; ++i) {
     SendMessageA(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(command.c_str()));
     DeleteFileA(stampFile.c_str());
@@ -139,9 +140,8 @@ int main() {
     const double throughTovik = Seconds(ReadStamp(stampFile) - begin);
     if (i > 0) viaTovik.push_back(throughTovik);
     DeleteFileA(stampFile.c_str());
-    const std::string parameters = "\"" + stampFile + "\"";
     begin = Ticks();
-    ShellExecuteA(nullptr, "open", stampExe.c_str(), parameters.c_str(), nullptr, SW_SHOWNORMAL);
+    ShellExecuteA(nullptr, "open", stampExe.c_str(), "", nullptr, SW_SHOWNORMAL);
     const double directly = Seconds(ReadStamp(stampFile) - begin);
     if (i > 0) direct.push_back(directly);
   }

@@ -7,7 +7,7 @@ cmake -S . -B build/native -G Ninja >/dev/null
 cmake --build build/native --target ini_bench >/dev/null
 build/native/ini_bench
 echo
-tree=$(tools/windows-tree.sh tovik settings_bench startup_bench program_bench bare_window stamp 2>/dev/null)
+tree=$(tools/windows-tree.sh tovik settings_bench startup_bench program_bench bare_window recorder 2>/dev/null)
 export TOVIK_WINE_ROOT=$PWD/$tree/bench-wine
 session=tools/wine-session.sh
 "$session" start

