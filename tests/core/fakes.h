@@ -80,7 +80,9 @@ class FakeProcess : public ProcessHost {
 class FakeEnvironment : public EnvironmentExpander {
  public:
   std::map<std::string, std::string> variables;
+  bool fails = false;
   std::optional<std::string> ExpandEnvironment(const std::string& text) override {
+    if (fails) return std::nullopt;
     std::string out = text;
     for (const auto& [name, value] : variables) {
       const std::string reference = "%" + name + "%";

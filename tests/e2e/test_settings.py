@@ -55,12 +55,13 @@ class FailureReport(LauncherTest):
         self.assertIn(int(match.group(1), 16), code_range(os.path.join(BIN, "tovik.exe")))
         self.assertEqual(second, "'3x' is not a valid integer value.")
         self.assertTrue(found["main_visible"])
-        # Each way out, with the command it gives where the report makes the click do nothing.
+        # Each way out, with the command it gives where the report makes the click do nothing;
+        # the close last, as it takes the window away (its WM_DESTROY is what must do nothing).
         click(tree(), "Cancel")
         probe("post", WM_COMMAND, 0, "=Cancel")
+        probe("send", WM_ENDSESSION, 1)
         close_by_title_bar()
         probe("post", WM_CLOSE, 0)
-        probe("send", WM_ENDSESSION, 1)
         time.sleep(1)  # nothing may happen: give it the time to happen
         self.assertTrue(launcher.running(), "the report still waits")
         self.assertEqual(launcher.ini.read_bytes(), data)
