@@ -126,23 +126,23 @@ int main() {
 
   // Launch latency: Enter (the keyboard's default command) to the started program's first
   // instruction, against ShellExecuteA called directly with the same target.
-  const std::string stampExe = folder + "recorder.exe";
-  const std::string stampFile = folder + "recorder.log";
+  const std::string recorderExe = folder + "recorder.exe";
+  const std::string recorderLog = folder + "recorder.log";
   std::vector<double> viaTovik, direct;
   Started launcher = Start(tovik, "launcherclass", "X");
   HWND field = FindWindowExA(launcher.window, nullptr, "ComboBox", nullptr);
-  const std::string command = "\"" + stampExe + "\"";
+  const std::string command = "\"" + recorderExe + "\"";
   for (int i = 0; i < 12; ++i) {
     SendMessageA(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(command.c_str()));
-    DeleteFileA(stampFile.c_str());
+    DeleteFileA(recorderLog.c_str());
     long long begin = Ticks();
     PostMessageA(launcher.window, WM_COMMAND, IDOK, 0);
-    const double throughTovik = Seconds(ReadStamp(stampFile) - begin);
+    const double throughTovik = Seconds(ReadStamp(recorderLog) - begin);
     if (i > 0) viaTovik.push_back(throughTovik);
-    DeleteFileA(stampFile.c_str());
+    DeleteFileA(recorderLog.c_str());
     begin = Ticks();
-    ShellExecuteA(nullptr, "open", stampExe.c_str(), "", nullptr, SW_SHOWNORMAL);
-    const double directly = Seconds(ReadStamp(stampFile) - begin);
+    ShellExecuteA(nullptr, "open", recorderExe.c_str(), "", nullptr, SW_SHOWNORMAL);
+    const double directly = Seconds(ReadStamp(recorderLog) - begin);
     if (i > 0) direct.push_back(directly);
   }
   End(launcher, true);

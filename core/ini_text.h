@@ -30,7 +30,6 @@ class IniText {
   // or adds the section at the end. Every other line keeps its bytes.
   void Set(const std::string& section, const std::string& key, const std::string& value);
   std::string Bytes() const;
-  IniEncoding Encoding() const { return encoding_; }
 
  private:
   enum class LineEnd : unsigned char { kNone, kLf, kCrLf, kCr };

@@ -39,7 +39,8 @@ class FakeHistory : public HistoryList {
   void Delete(size_t i) override { entries.erase(entries.begin() + static_cast<long>(i)); }
 };
 
-// Values by "Section/Key"; every read, write and commit is logged, a commit with its path.
+// Values by "Section/Key"; every read, write and commit is logged, writes and commits with
+// their path.
 class FakeSettings : public SettingsStore {
  public:
   explicit FakeSettings(Log& log) : log(log) {}

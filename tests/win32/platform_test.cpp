@@ -205,7 +205,7 @@ constexpr char kNew[] =
     "[Main]\r\nTop=2\r\nLeft=2\r\n; a long comment that makes the old text longer\r\n";
 
 // Root ignores permission bits and Wine then the read-only attribute, so the test run makes
-// read-only places and a link with bind mounts (tests/tools/places.sh); unset, a case is skipped.
+// read-only places with bind mounts, and a link (tests/tools/places.sh); unset, a case is skipped.
 std::string PreparedPlace(const char* variable) {
   const char* place = getenv(variable);
   return place ? place : "";
