@@ -1,8 +1,9 @@
 """Launching through the shell into the recorder, the boxes it may show, the history it leaves
-in the settings file, and Escape with the list open and closed."""
+in the settings file, and what must not end the launcher: Escape with the list open, a log-off
+that was called off."""
 import unittest
 
-from harness import (WM_COMMAND, WM_SYSCOMMAND, LauncherTest, click, control,
+from harness import (WM_COMMAND, WM_ENDSESSION, WM_SYSCOMMAND, LauncherTest, click, control,
                      eventually, keys, probe, tree, type_text)
 
 
@@ -84,6 +85,7 @@ class Launching(LauncherTest):
             if eventually(lambda: tree()["combo"]["dropped"] == 0, timeout=1):
                 break
         self.assertEqual(tree()["combo"]["dropped"], 0)
+        probe("send", WM_ENDSESSION, 0)  # a log-off that was called off ends nothing either
         self.assertTrue(launcher.running())
 
 
