@@ -15,13 +15,47 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
 
-if [ "$(id -u)" -ne 0 ]; then
-  echo "setup: these packages are missing and installing them needs root: ${missing[*]}" >&2
-  exit 1
-fi
+# Where the kernel runs no 32-bit code, the shipped 32-bit exe runs under qemu's user-mode
+# emulator. Bookworm's qemu 7.2 takes about a minute to start each 32-bit Wine process (it scans
+# the whole address space for every trial mapping Wine makes); the one in bookworm-backports takes
+# about half a second, so it is preferred, and bookworm's own is the fallback.
+qemu_wanted() {
+  [ -x /usr/lib/wine/wine ] && /usr/lib/wine/wine --version >/dev/null 2>&1 && return 1
+  local version
+  version=$({ qemu-i386 --version || qemu-i386-static --version; } 2>/dev/null |
+    sed -n '1s/.*version \([0-9]*\)\..*/\1/p')
+  [ "${version:-0}" -lt 9 ] || return 1
+  # Tried before: the backports were not to be had, and bookworm's own qemu is in place.
+  [ -n "$version" ] && [ -f /etc/apt/sources.list.d/tovik-backports.list ] && return 1
+  return 0
+}
+
+need_root() {
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "setup: installing $* needs root" >&2
+    exit 1
+  fi
+}
 export DEBIAN_FRONTEND=noninteractive
-dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
-apt-get update -q
-apt-get install -y -q --no-install-recommends "${missing[@]}"
+
+if [ ${#missing[@]} -gt 0 ]; then
+  need_root "${missing[*]}"
+  dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+  apt-get update -q
+  apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+if qemu_wanted; then
+  need_root "qemu's user-mode emulator"
+  backports=/etc/apt/sources.list.d/tovik-backports.list
+  if ! apt-cache policy 2>/dev/null | grep -q bookworm-backports; then
+    echo "deb http://deb.debian.org/debian bookworm-backports main" >"$backports"
+  fi
+  # Without the recommended qemu-user-binfmt nothing outside the tests' own namespace changes.
+  if ! { apt-get update -q && apt-get install -y -q --no-install-recommends -t bookworm-backports \
+    qemu-user; }; then
+    echo "setup: bookworm-backports is out of reach; using bookworm's slower qemu" >&2
+    apt-get install -y -q --no-install-recommends qemu-user-static
+  fi
+fi

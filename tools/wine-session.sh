@@ -5,8 +5,11 @@
 # TOVIK_USE_DISPLAY=1 uses the caller's DISPLAY instead of a private one, without a virtual desktop.
 # `arch` prints the Windows architecture this machine runs: i686, or x86_64 where the kernel runs
 # no 32-bit code and only Wine's 64-bit loader works; the builds and tests follow it.
+# TOVIK_WINE_EMULATED=1 says the caller runs in a namespace where qemu runs 32-bit programs: the
+# 64-bit loader still runs everything (handing 32-bit programs to the 32-bit one), and the prefix
+# made there gets its 32-bit half.
 set -u
-if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+if [ "${TOVIK_WINE_EMULATED:-0}" != 1 ] && /usr/lib/wine/wine --version >/dev/null 2>&1; then
   arch=i686 loader=wine
 else
   arch=x86_64 loader=/usr/lib/wine/wine64
@@ -62,7 +65,8 @@ make_prefix() {
     return 0
   fi
   mkdir -p "$WINEPREFIX"
-  # The 64-bit loader alone cannot finish the 32-bit half of the prefix; what it needs is there.
+  # The 64-bit loader alone cannot finish the 32-bit half of the prefix outside the emulator's
+  # namespace; the 64-bit programs need nothing of it.
   "$loader" wineboot -i >/dev/null 2>&1
   wineserver -w 2>/dev/null  # the registry reaches its files when the server ends
   if ! [ -f "$WINEPREFIX/system.reg" ]; then

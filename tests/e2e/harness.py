@@ -14,6 +14,8 @@ from Xlib.protocol import event
 SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 SESSION = os.path.join(SOURCE, "tools", "wine-session.sh")
 BIN = os.environ["TOVIK_BIN"]
+EXE = os.environ.get("TOVIK_EXE") or os.path.join(BIN, "tovik.exe")  # the shipped one, or this build's
+SLOW = float(os.environ.get("TOVIK_E2E_SLOW", "1"))  # every wait scaled: emulation is far slower
 WORK = os.environ["TOVIK_E2E_WORK"]
 ENV = dict(os.environ)
 ENV["DISPLAY"] = ":" + open(os.path.join(ENV["TOVIK_WINE_ROOT"], "wine-display")).read().strip()
@@ -63,7 +65,7 @@ def type_text(text):
 
 def eventually(condition, timeout=10.0):
     """Polls until `condition()` is truthy; returns its last value."""
-    deadline = time.monotonic() + timeout
+    deadline = time.monotonic() + timeout * SLOW
     while not (value := condition()) and time.monotonic() < deadline:
         time.sleep(0.1)
     return value
@@ -143,12 +145,12 @@ def focused(tree):
 class Launcher:
     """One tovik.exe in a folder of its own, with the recorder beside it."""
 
-    def __init__(self, name, ini=None):
+    def __init__(self, name, ini=None, exe=EXE):
         self.folder = os.path.join(WORK, name)
         shutil.rmtree(self.folder, ignore_errors=True)
         os.makedirs(self.folder)
-        for program in ("tovik.exe", "recorder.exe"):
-            shutil.copy(os.path.join(BIN, program), self.folder)
+        shutil.copy(exe, os.path.join(self.folder, "tovik.exe"))
+        shutil.copy(os.path.join(BIN, "recorder.exe"), self.folder)
         self.ini = pathlib.Path(self.folder, "tovik.ini")
         self.recorder = winpath(os.path.join(self.folder, "recorder.exe"))
         self.process = None
@@ -160,7 +162,7 @@ class Launcher:
                                          *args], env=ENV, stdin=subprocess.DEVNULL,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         if wait:
-            probe("wait", 15000)  # fails when the window does not appear
+            probe("wait", int(15000 * SLOW))  # fails when the window does not appear
         return self
 
     def wait_box(self):
@@ -173,7 +175,7 @@ class Launcher:
         return self.process.poll() is None
 
     def wait_exit(self, timeout=15):
-        return self.process.wait(timeout=timeout)
+        return self.process.wait(timeout=timeout * SLOW)
 
     def recorded(self, count=1, timeout=10):
         """The command lines the recorder was started with, once `count` came; each start must

@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# Runs the end-to-end suite against the shipped tovik.exe, the very bytes in the release zip: under
+# Wine's 32-bit loader where the kernel runs 32-bit code, else under qemu's user-mode emulator in
+# a user namespace with a binfmt_misc of its own (nothing outside the namespace changes). The
+# probe and the recorder stay this machine's own build: a 32-bit program starts a 64-bit one and
+# a 64-bit probe reads a 32-bit window as usual.
+#   test-shipped.sh [--cases] [ZIP]
+#     --cases  only the six cases the test command runs on every run (test_shipped)
+#     ZIP      the release archive to test; by default tools/release.sh builds one from HEAD
+# Its last line is "shipped exe: N passed, M failed", or "shipped exe: not tested (REASON)" where
+# the 32-bit program cannot run here, which is not a failure.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+suites=(test_window test_launch test_settings test_drop)
+if [ "${1:-}" = --cases ]; then
+  suites=(test_shipped)
+  shift
+fi
+tools/setup.sh
+zip=${1:-}
+if [ -z "$zip" ]; then
+  built=$(tools/release.sh)
+  zip=$root/${built%%$'\n'*}
+fi
+work=$root/build/shipped
+rm -rf "$work/e2e" && mkdir -p "$work"
+python3 - "$zip" "$work/tovik.exe" <<'PY'
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1]) as archive, open(sys.argv[2], "wb") as exe:
+    exe.write(archive.read("tovik.exe"))
+PY
+tree=$root/$(tools/windows-tree.sh tovik probe recorder 2>/dev/null)
+
+not_tested() {
+  echo "shipped exe: not tested ($1)"
+  exit 0
+}
+
+# The newest of the emulators setup may have installed: bookworm-backports' qemu-i386, else
+# bookworm's qemu-i386-static.
+emulator() {
+  local best='' best_version=0 candidate version
+  for candidate in qemu-i386 qemu-i386-static; do
+    candidate=$(command -v "$candidate") || continue
+    version=$("$candidate" --version | sed -n '1s/.*version \([0-9]*\)\..*/\1/p')
+    if [ "${version:-0}" -gt "$best_version" ]; then best=$candidate best_version=$version; fi
+  done
+  echo "$best"
+}
+
+# Runs its arguments where 32-bit ELF programs start: as they are, or in the namespace.
+inside=()
+slow=1
+if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  qemu=$(emulator)
+  [ -n "$qemu" ] || not_tested "the kernel runs no 32-bit code and qemu-i386 is not installed"
+  IFS=. read -r major minor _ <<<"$(uname -r)"
+  if [ "$major" -lt 6 ] || { [ "$major" -eq 6 ] && [ "${minor%%[!0-9]*}" -lt 7 ]; }; then
+    not_tested "the kernel runs no 32-bit code, and kernel $(uname -r) is older than 6.7, the first to let a user namespace have a binfmt_misc of its own"
+  fi
+  unshare --user --map-root-user true 2>/dev/null ||
+    not_tested "the kernel runs no 32-bit code and user namespaces are off here"
+  # qemu's own magic and mask for i386 ELF executables; F opens the emulator now, so it is found
+  # whatever the namespace sees later.
+  magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
+  mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
+  inside=(unshare --user --map-root-user --mount --propagation private bash -c '
+    mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc &&
+      printf "%b" ":tovik-i386:M::$1:$2:$3:F" >/proc/sys/fs/binfmt_misc/register || exit 125
+    shift 3
+    exec "$@"' bash "$magic" "$mask" "$qemu")
+  status=0
+  "${inside[@]}" /usr/lib/wine/wine --version >/dev/null 2>&1 || status=$?
+  [ "$status" -eq 0 ] || not_tested "the kernel runs no 32-bit code and a user namespace could not hand 32-bit programs to $qemu (status $status)"
+  # Wine's 64-bit loader runs everything and hands 32-bit programs to its 32-bit one.
+  export TOVIK_WINE_EMULATED=1
+  version=$("$qemu" --version | sed -n '1s/.*version \([0-9]*\)\..*/\1/p')
+  [ "$version" -ge 9 ] || slow=20  # older qemu takes about a minute to start a 32-bit process
+fi
+
+export TOVIK_WINE_ROOT=$work/wine TOVIK_BIN=$tree/bin TOVIK_E2E_WORK=$work/e2e
+export TOVIK_EXE=$work/tovik.exe TOVIK_E2E_SLOW=$slow
+# The cases run in the namespace, where the session starts and ends too; the last line they print
+# counts them, a class whose set-up failed counting as failed in every case.
+"${inside[@]}" bash -c '
+  tools/wine-session.sh start || exit 1
+  cd tests/e2e && /usr/bin/python3 - "$@" <<"PY"
+import sys, unittest
+suite = unittest.defaultTestLoader.loadTestsFromNames(sys.argv[1:])
+passed = []
+class Result(unittest.TextTestResult):
+    def addSuccess(self, test):
+        super().addSuccess(test)
+        passed.append(test)
+result = unittest.TextTestRunner(verbosity=2, resultclass=Result).run(suite)
+failed = suite.countTestCases() - len(passed) - len(result.skipped)
+skipped = f", {len(result.skipped)} skipped" if result.skipped else ""
+print(f"shipped exe: {len(passed)} passed, {failed} failed{skipped}")
+sys.exit(failed > 0)
+PY
+  status=$?
+  cd ../.. && tools/wine-session.sh stop
+  exit $status' bash "${suites[@]}"
