@@ -2,8 +2,8 @@
 # Builds dist/tovik-VERSION-win32.zip (tovik.exe, README, licence) and its SHA-256 file from the
 # committed HEAD. The same commit gives the same bytes wherever and whenever it is built.
 #   tools/release.sh            build the archive into dist/
-#   tools/release.sh --verify   build it twice in two folders and compare the bytes; the exe
-#                               that was verified stays in build/release/
+#   tools/release.sh --verify   build it twice in two folders and compare the bytes; the archive
+#                               that was verified, and its exe, stay in build/release/
 set -euo pipefail
 shopt -s inherit_errexit
 cd "$(dirname "$0")/.."
@@ -42,8 +42,9 @@ if [ "${1:-}" = "--verify" ]; then
   second=$(build_in "$(mktemp -d /tmp/tovik-release-b.XXXX)")
   if cmp -s "$first" "$second"; then
     echo "release: two builds in two folders gave the same $(sha256sum <"$first" | cut -c1-16)... bytes"
-    # The exe that was verified stays for the checks of what ships.
+    # The archive that was verified stays for the tests of what ships.
     mkdir -p build/release
+    cp "$first" "build/release/$name"
     cp "$(dirname "$first")/build/bin/tovik.exe" build/release/tovik.exe
     rm -rf "$(dirname "$first")" "$(dirname "$second")"
     exit 0

@@ -30,7 +30,12 @@ import sys, zipfile
 with zipfile.ZipFile(sys.argv[1]) as archive, open(sys.argv[2], "wb") as exe:
     exe.write(archive.read("tovik.exe"))
 PY
-tree=$root/$(tools/windows-tree.sh tovik probe recorder 2>/dev/null)
+# The probe, the recorder and this build's own tovik.exe, which draws the window the shipped one
+# must match; the test command passes the tree it built.
+[ -n "${TOVIK_BIN:-}" ] || TOVIK_BIN=$root/$(tools/windows-tree.sh tovik probe recorder 2>/dev/null)/bin
+
+# The DLL search test plants a DLL of the exe's own kind.
+i686-w64-mingw32-g++-posix -shared -Os -s -static -o "$work/planted.dll" tests/e2e/planted.cpp
 
 not_tested() {
   echo "shipped exe: not tested ($1)"
@@ -79,8 +84,8 @@ if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
   [ "$version" -ge 9 ] || slow=20  # older qemu takes about a minute to start a 32-bit process
 fi
 
-export TOVIK_WINE_ROOT=$work/wine TOVIK_BIN=$tree/bin TOVIK_E2E_WORK=$work/e2e
-export TOVIK_EXE=$work/tovik.exe TOVIK_E2E_SLOW=$slow
+export TOVIK_WINE_ROOT=$work/wine TOVIK_BIN TOVIK_E2E_WORK=$work/e2e
+export TOVIK_EXE=$work/tovik.exe TOVIK_PLANTED_DLL=$work/planted.dll TOVIK_E2E_SLOW=$slow
 # The cases run in the namespace, where the session starts and ends too; the last line they print
 # counts them, a class whose set-up failed counting as failed in every case.
 "${inside[@]}" bash -c '

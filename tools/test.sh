@@ -24,18 +24,24 @@ prefixes=$!
 # The Windows tree is the longest path: built first, with every core.
 tools/windows-tree.sh >/dev/null
 
-# The Wine tests mostly wait on the window, so everything else runs beside them, in two chains
-# that keep both cores busy: the native core tests, then the release archive (the same commit
-# must give the same bytes in two folders); and the core again under AddressSanitizer and
-# UndefinedBehaviorSanitizer with a short fuzz run of every harness (TOVIK_FUZZ_SECONDS each).
+# The Wine tests mostly wait on the window, so everything else runs beside them, in three chains
+# that keep both cores busy: the native core tests; the core again under AddressSanitizer and
+# UndefinedBehaviorSanitizer with a short fuzz run of every harness (TOVIK_FUZZ_SECONDS each);
+# and the release archive (the same commit must give the same bytes in two folders) with the
+# shipped 32-bit exe taken out of it through its cases, in a Wine session of its own.
 (
   set -e
   cmake -S . -B build/native -G Ninja
   cmake --build build/native -j "$jobs"
   ctest --test-dir build/native --output-on-failure -j "$jobs"
-  tools/release.sh --verify
 ) >build/native.log 2>&1 &
 native=$!
+(
+  set -e
+  tools/release.sh --verify
+  TOVIK_BIN=$PWD/$tree/bin tools/test-shipped.sh --cases "$PWD"/build/release/tovik-*-win32.zip
+) >build/shipped.log 2>&1 &
+shipped=$!
 (
   set -e
   CC=clang CXX=clang++ cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -52,10 +58,12 @@ wine_status=0
 ctest --test-dir "$tree" --output-on-failure || wine_status=$?
 echo "test: the Wine tests ended at $((SECONDS - started)) s"
 beside_status=0
-for chain in native sanitize; do
+for chain in native sanitize shipped; do
   wait "${!chain}" || beside_status=$?
   cat "build/$chain.log"
 done
+shipped_line=$(grep '^shipped exe: ' build/shipped.log | tail -1)
+echo "${shipped_line:-shipped exe: 0 passed, 1 failed (the run did not get so far; see above)}"
 if [ "$wine_status" -ne 0 ] || [ "$beside_status" -ne 0 ]; then
   echo "test: failed after $((SECONDS - started)) s" >&2
   exit 1

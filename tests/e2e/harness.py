@@ -15,6 +15,7 @@ SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 SESSION = os.path.join(SOURCE, "tools", "wine-session.sh")
 BIN = os.environ["TOVIK_BIN"]
 EXE = os.environ.get("TOVIK_EXE") or os.path.join(BIN, "tovik.exe")  # the shipped one, or this build's
+PLANTED = os.environ.get("TOVIK_PLANTED_DLL") or os.path.join(BIN, "planted.dll")  # the exe's kind
 SLOW = float(os.environ.get("TOVIK_E2E_SLOW", "1"))  # every wait scaled: emulation is far slower
 WORK = os.environ["TOVIK_E2E_WORK"]
 ENV = dict(os.environ)

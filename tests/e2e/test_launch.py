@@ -1,10 +1,13 @@
 """Launching through the shell into the recorder, the boxes it may show, the history it leaves
-in the settings file, and what must not end the launcher: Escape with the list open, a log-off
-that was called off."""
+in the settings file, what must not end the launcher (Escape with the list open, a log-off that
+was called off), and the DLLs a launch may make the shell load."""
+import os
+import shutil
+import subprocess
 import unittest
 
-from harness import (WM_COMMAND, WM_ENDSESSION, WM_SYSCOMMAND, LauncherTest, click, control,
-                     eventually, keys, probe, tree, type_text)
+from harness import (ENV, PLANTED, SESSION, WM_COMMAND, WM_ENDSESSION, WM_SYSCOMMAND,
+                     LauncherTest, click, control, eventually, keys, probe, tree, type_text, winpath)
 
 
 class Launching(LauncherTest):
@@ -87,6 +90,40 @@ class Launching(LauncherTest):
         self.assertEqual(tree()["combo"]["dropped"], 0)
         probe("send", WM_ENDSESSION, 0)  # a log-off that was called off ends nothing either
         self.assertTrue(launcher.running())
+
+
+class DllSearch(LauncherTest):
+    # A document type with two shell handlers: one named by its bare file name, as a careless
+    # installer registers it, and one by its full path. The shell loads both while it opens the
+    # document; a copy of the first lying beside tovik.exe must not be what it finds.
+    def test_a_dll_planted_beside_the_launcher_is_not_loaded_by_the_shell_it_asks(self):
+        launcher = self.launcher().start()
+        control_dll = os.path.join(launcher.folder, "control", "named.dll")
+        os.makedirs(os.path.dirname(control_dll))
+        for path in (os.path.join(launcher.folder, "planted.dll"), control_dll):
+            shutil.copy(PLANTED, path)
+        document = os.path.join(launcher.folder, "document.tovikplant")
+        open(document, "w").close()
+        handlers = {"{6C3E2A10-7D1B-4E0B-9A55-2F1C0B7E9D01}": "planted.dll",
+                    "{6C3E2A10-7D1B-4E0B-9A55-2F1C0B7E9D02}": winpath(control_dll)}
+        quoted = lambda text: '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
+        values = {".tovikplant": "tovikplantfile",
+                  "tovikplantfile\\shell\\open\\command": f'"{launcher.recorder}" "%1"'}
+        for clsid, dll in handlers.items():  # the 32-bit view of classes too, for the shipped exe
+            values[f"tovikplantfile\\shellex\\ContextMenuHandlers\\{clsid}"] = ""
+            for view in ("", "Wow6432Node\\"):
+                values[f"{view}CLSID\\{clsid}\\InprocServer32"] = dll
+        reg = os.path.join(launcher.folder, "handlers.reg")
+        with open(reg, "w") as f:
+            f.write("REGEDIT4\r\n" + "".join(f"[HKEY_LOCAL_MACHINE\\Software\\Classes\\{key}]\r\n"
+                                             f"@={quoted(value)}\r\n" for key, value in values.items()))
+        subprocess.run([SESSION, "run", "regedit", "/S", winpath(reg)], env=ENV, check=True)
+        probe("set-text", f'"{winpath(document)}"')
+        keys("Return")
+        self.assertEqual(launcher.recorded(), [f'"{launcher.recorder}" "{winpath(document)}"'])
+        self.assertTrue(os.path.exists(control_dll + ".loaded"), "the shell loaded no handler")
+        self.assertFalse(os.path.exists(os.path.join(launcher.folder, "planted.dll.loaded")),
+                         "the DLL beside tovik.exe was loaded")
 
 
 if __name__ == "__main__":
