@@ -12,9 +12,55 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
+
+# Inside the namespace (or as they are where 32-bit code runs): the session, then the tests. The
+# last line counts the cases (TEST=CASE), or the tests; a test whose class could not be set up
+# counts as failed.
+if [ "${1:-}" = --inside ]; then
+  shift
+  tools/wine-session.sh start || exit 1
+  status=0
+  (cd tests/e2e && /usr/bin/python3 - "$@") <<'PY' || status=$?
+import sys, unittest
+cases = [argument.partition("=")[::2] for argument in sys.argv[1:]]  # (test, case or "")
+suite = unittest.defaultTestLoader.loadTestsFromNames(list(dict.fromkeys(t for t, _ in cases)))
+passed = set()
+class Result(unittest.TextTestResult):
+    def addSuccess(self, test):
+        super().addSuccess(test)
+        passed.add(test.id())
+result = unittest.TextTestRunner(verbosity=2, resultclass=Result).run(suite)
+skipped = len(result.skipped)
+if all(case for _, case in cases):
+    outcomes = [test in passed for test, _ in cases]
+    for (_, case), ok in zip(cases, outcomes):
+        print(f"  {'passed' if ok else 'FAILED'}: {case}")
+else:
+    outcomes = [True] * len(passed) + [False] * (suite.countTestCases() - len(passed) - skipped)
+print(f"shipped exe: {sum(outcomes)} passed, {len(outcomes) - sum(outcomes)} failed"
+      + (f", {skipped} skipped" if skipped else ""))
+sys.exit(not all(outcomes))
+PY
+  tools/wine-session.sh stop
+  exit "$status"
+fi
 suites=(test_window test_launch test_settings test_drop)
+# The cases the test command runs on every run, chosen by what can differ in a 32-bit program
+# (calling conventions, structure and pointer sizes, the platform's 32-bit paths, unwinding):
+# three tests of the suite, one start of the exe each, and the cases each of them checks.
+window=test_window.Window.test_window_matches_its_table_then_close_toggles_minimize_and_the_options_are_saved
+session=test_launch.Launching.test_a_session_of_launches_leaves_its_history_and_every_other_line_in_the_file
+report=test_settings.FailureReport.test_malformed_value_reports_and_ends_with_one_leaving_the_file_alone_whatever_is_tried
+cases=(
+  "$window=the window against its table, and drawn as this machine's build draws it"
+  "$session=a history with a 5,000-character entry, saved back whole"
+  "$session=a launch through the shell into the recorder: its command line and show flag"
+  "$session=the X button"
+  "$window=Escape: the settings file's bytes and exit status 0"
+  "$report=the failure report's exact text, its address inside the image, exit status 1"
+)
 if [ "${1:-}" = --cases ]; then
-  suites=(test_shipped)
+  suites=("${cases[@]}")
   shift
 fi
 tools/setup.sh
@@ -86,24 +132,4 @@ fi
 
 export TOVIK_WINE_ROOT=$work/wine TOVIK_BIN TOVIK_E2E_WORK=$work/e2e
 export TOVIK_EXE=$work/tovik.exe TOVIK_PLANTED_DLL=$work/planted.dll TOVIK_E2E_SLOW=$slow
-# The cases run in the namespace, where the session starts and ends too; the last line they print
-# counts them, a class whose set-up failed counting as failed in every case.
-"${inside[@]}" bash -c '
-  tools/wine-session.sh start || exit 1
-  cd tests/e2e && /usr/bin/python3 - "$@" <<"PY"
-import sys, unittest
-suite = unittest.defaultTestLoader.loadTestsFromNames(sys.argv[1:])
-passed = []
-class Result(unittest.TextTestResult):
-    def addSuccess(self, test):
-        super().addSuccess(test)
-        passed.append(test)
-result = unittest.TextTestRunner(verbosity=2, resultclass=Result).run(suite)
-failed = suite.countTestCases() - len(passed) - len(result.skipped)
-skipped = f", {len(result.skipped)} skipped" if result.skipped else ""
-print(f"shipped exe: {len(passed)} passed, {failed} failed{skipped}")
-sys.exit(failed > 0)
-PY
-  status=$?
-  cd ../.. && tools/wine-session.sh stop
-  exit $status' bash "${suites[@]}"
+"${inside[@]}" "$0" --inside "${suites[@]}"

@@ -14,7 +14,8 @@ from Xlib.protocol import event
 SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 SESSION = os.path.join(SOURCE, "tools", "wine-session.sh")
 BIN = os.environ["TOVIK_BIN"]
-EXE = os.environ.get("TOVIK_EXE") or os.path.join(BIN, "tovik.exe")  # the shipped one, or this build's
+BUILT = os.path.join(BIN, "tovik.exe")
+EXE = os.environ.get("TOVIK_EXE") or BUILT  # the exe under test: the shipped one, or this build's
 PLANTED = os.environ.get("TOVIK_PLANTED_DLL") or os.path.join(BIN, "planted.dll")  # the exe's kind
 SLOW = float(os.environ.get("TOVIK_E2E_SLOW", "1"))  # every wait scaled: emulation is far slower
 WORK = os.environ["TOVIK_E2E_WORK"]
@@ -135,6 +136,18 @@ def drop_files(tree, *paths):
     raise AssertionError("the drop did not finish")
 
 
+def look(tree):
+    """The client area's pixels above and below the command field, whose caret blinks."""
+    (x, y), width, height = tree["origin"], tree["client"][2], tree["client"][3]
+    field = next(c for c in tree["children"] if c["class"] == "ComboBox")["rect"]
+    x11 = display.Display(ENV["DISPLAY"])
+    grab = lambda top, bottom: x11.screen().root.get_image(
+        x, y + top, width, bottom - top, X.ZPixmap, 0xFFFFFFFF).data
+    pixels = grab(0, field[1]) + grab(field[3], height)
+    x11.close()
+    return pixels
+
+
 def focused(tree):
     """The text of the control holding the focus; "ComboBox" for the field's edit box."""
     combo = next(c for c in tree["children"] if c["class"] == "ComboBox")
@@ -199,8 +212,8 @@ class Launcher:
 class LauncherTest(unittest.TestCase):
     """Gives each launcher its own folder and ends whatever a test left running."""
 
-    def launcher(self, ini=None, suffix=""):
-        launcher = Launcher(self.id().split(".")[-1] + suffix, ini)
+    def launcher(self, ini=None, suffix="", exe=EXE):
+        launcher = Launcher(self.id().split(".")[-1] + suffix, ini, exe)
         self.addCleanup(launcher.stop)
         return launcher
 
