@@ -16,8 +16,8 @@ int HexDigitValue(char c) {
 }
 
 // Kept out of line so the address it records lies in the parser, where the failure arose.
-[[noreturn]] __attribute__((noinline)) void RaiseConvertError(const std::string& text) {
-  throw EConvertError(text, reinterpret_cast<std::uintptr_t>(__builtin_return_address(0)));
+[[noreturn]] TOVIK_NOINLINE void RaiseConvertError(const std::string& text) {
+  throw EConvertError(text, reinterpret_cast<std::uintptr_t>(TOVIK_RETURN_ADDRESS()));
 }
 
 std::string TextOrDefault(TextSource& texts, unsigned id, const char* fallback) {
@@ -34,7 +34,7 @@ bool IsQuote(char c) { return c == '"' || c == '\''; }
 }  // namespace
 
 void RaiseException(const std::string& message) {
-  throw Exception(message, reinterpret_cast<std::uintptr_t>(__builtin_return_address(0)));
+  throw Exception(message, reinterpret_cast<std::uintptr_t>(TOVIK_RETURN_ADDRESS()));
 }
 
 EConvertError::EConvertError(std::string text, std::uintptr_t address)

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/compiler.h"
+
 namespace tovik {
 
 inline constexpr char kMainSection[] = "Main";
@@ -73,7 +75,7 @@ class EConvertError : public Exception {
 };
 
 // Raises an Exception whose address is the caller's.
-[[noreturn]] __attribute__((noinline)) void RaiseException(const std::string& message);
+[[noreturn]] TOVIK_NOINLINE void RaiseException(const std::string& message);
 
 std::string SettingsPathFor(std::string_view executablePath);
 int32_t ParseSettingInt(const std::string& text);

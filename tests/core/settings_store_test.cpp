@@ -110,7 +110,9 @@ TEST(BufferedSettingsStore, AFileThatCannotBeReadAtTheSaveKeepsItsOtherLines) {
     files.unreadable = true;
     store.CommitSettings("s");
     EXPECT_EQ(files.replaces, c.after ? 1 : 0) << c.name;
-    if (c.after) EXPECT_EQ(files.bytes, c.after) << c.name;
+    if (c.after) {
+      EXPECT_EQ(files.bytes, c.after) << c.name;
+    }
   }
 }
 

