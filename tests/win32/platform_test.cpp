@@ -206,63 +206,61 @@ constexpr char kOld[] =
 constexpr char kNew[] =
     "[Main]\r\nTop=2\r\nLeft=2\r\n; a long comment that makes the old text longer\r\n";
 
-// A place a settings file can be in. `target` is the file a link names; `skipped` says why this
-// side cannot make the place.
+// Where a settings file can be: its path (for a link, also the file it names), an attribute, or
+// why this side cannot make the place. Under Wine root ignores permission bits and Wine then the
+// read-only attribute, so the test run makes read-only places with bind mounts, and the link
+// (tests/tools/places.sh). On Windows the test makes them: the read-only attribute, a folder whose
+// access control lets nobody add a file (the file in it keeps what it inherited), and a link.
 struct Place {
   std::string path, target;
-  DWORD attribute;
-  bool takesText, inPlace;  // a save gives it the new text; only by rewriting it in place
+  DWORD attribute = 0;
   std::string skipped;
 };
 
-bool UnderWine() {
-  return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+Place PreparedOnWine(const std::string& name) {
+  const char* path = getenv(name == "link"             ? "TOVIK_LINKED_FILE"
+                            : name == "read-only file" ? "TOVIK_READONLY_FILE"
+                                                       : "TOVIK_READONLY_FOLDER_FILE");
+  const char* target = name == "link" ? getenv("TOVIK_LINK_TARGET") : "";
+  if (!path || !target) return {"", "", 0, "the test run could not mount it here"};
+  return {path, target};
 }
 
-// Under Wine, root ignores permission bits and Wine then the read-only attribute, so the test run
-// makes the read-only places with bind mounts, and the link (tests/tools/places.sh).
-Place Prepared(const char* variable, const char* target, bool takesText, bool inPlace) {
-  const char* path = getenv(variable);
-  const char* linked = target ? getenv(target) : "";
-  if (!path || !linked) return {"", "", 0, false, false, "the test run could not mount it here"};
-  return {path, linked, 0, takesText, inPlace, ""};
-}
-
-// On Windows: the read-only attribute, a folder whose access control lets nobody add a file (the
-// file in it keeps what it inherited before), and a link where this account may make one.
 Place MadeOnWindows(const std::string& name, const std::string& folder) {
-  const std::string place = folder + "place-" + name;
+  const std::string place = folder + "place-" + name, file = place + "\\tovik.ini";
   CreateDirectoryA(place.c_str(), nullptr);
-  if (name == "read-only file") return {place + "\\tovik.ini", "", FILE_ATTRIBUTE_READONLY, false};
+  if (name == "read-only file") return {file, "", FILE_ATTRIBUTE_READONLY};
   if (name == "read-only folder") {
-    WriteBytes(place + "\\tovik.ini", "");
+    WriteBytes(file, "");
     PSECURITY_DESCRIPTOR denyAdding = nullptr;
     ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(D;;0x2;;;WD)(A;OICI;FA;;;WD)",
                                                          SDDL_REVISION_1, &denyAdding, nullptr);
     SetFileSecurityA(place.c_str(), DACL_SECURITY_INFORMATION, denyAdding);
     LocalFree(denyAdding);
-    return {place + "\\tovik.ini", "", 0, true, true};
+    return {file};
   }
-  const std::string link = place + "\\tovik.ini", target = place + "\\real.ini";
+  const std::string target = place + "\\real.ini";
   WriteBytes(target, "");
-  DeleteFileA(link.c_str());
-  if (!CreateSymbolicLinkA(link.c_str(), target.c_str(),
-                           SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE))
-    return {"", "", 0, false, false, "this account may not make symbolic links"};
-  return {link, target, 0, true, false};
+  DeleteFileA(file.c_str());
+  if (CreateSymbolicLinkA(file.c_str(), target.c_str(),
+                          SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE))
+    return {file, target};
+  return {"", "", 0, "this account may not make symbolic links"};
 }
 
-class SaveTest : public SettingsFilesTest, public ::testing::WithParamInterface<const char*> {
+struct SaveCase {
+  const char* name;
+  bool takesText, inPlace;  // a save gives the file the new text; only by rewriting it in place
+};
+
+class SaveTest : public SettingsFilesTest, public ::testing::WithParamInterface<SaveCase> {
  protected:
   Place ThePlace() {
-    const std::string name = GetParam();
-    if (name == "plain") return {folder + "tovik.ini", "", 0, true, false};
-    if (name == "hidden") return {folder + "hidden.ini", "", FILE_ATTRIBUTE_HIDDEN, true, false};
-    if (!UnderWine()) return MadeOnWindows(name, folder);
-    if (name == "read-only folder")
-      return Prepared("TOVIK_READONLY_FOLDER_FILE", nullptr, true, true);
-    if (name == "read-only file") return Prepared("TOVIK_READONLY_FILE", nullptr, false, false);
-    return Prepared("TOVIK_LINKED_FILE", "TOVIK_LINK_TARGET", true, false);
+    const std::string name = GetParam().name;
+    if (name == "plain") return {folder + "tovik.ini"};
+    if (name == "hidden") return {folder + "hidden.ini", "", FILE_ATTRIBUTE_HIDDEN};
+    const bool underWine = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version");
+    return underWine ? PreparedOnWine(name) : MadeOnWindows(name, folder);
   }
 };
 
@@ -271,7 +269,8 @@ class SaveTest : public SettingsFilesTest, public ::testing::WithParamInterface<
 // left. A kill at a pause leaves the old text, or inside a rewrite the new text whole first.
 TEST_P(SaveTest, LosesNothingWhereverTheFileIs) {
   const Place c = ThePlace();
-  if (!c.skipped.empty()) GTEST_SKIP() << GetParam() << ": " << c.skipped;
+  const auto [name, takesText, inPlace] = GetParam();
+  if (!c.skipped.empty()) GTEST_SKIP() << name << ": " << c.skipped;
   const std::string file = c.target.empty() ? c.path : c.target;
   const std::string temporary = win32::Win32SettingsFiles::TemporaryPathFor(file);
   WriteBytes(c.path, kOld);                        // not into a read-only file
@@ -284,9 +283,9 @@ TEST_P(SaveTest, LosesNothingWhereverTheFileIs) {
   files.pauseForTest = nullptr;
   ASSERT_FALSE(atPauses.empty());
   for (const std::string& seen : atPauses) {
-    EXPECT_EQ(c.inPlace ? seen.substr(0, strlen(kNew)) : seen, c.inPlace ? kNew : before);
+    EXPECT_EQ(inPlace ? seen.substr(0, strlen(kNew)) : seen, inPlace ? kNew : before);
   }
-  EXPECT_EQ(ReadBytes(file), c.takesText ? kNew : before);
+  EXPECT_EQ(ReadBytes(file), takesText ? kNew : before);
   EXPECT_FALSE(FileExists(temporary));
   if (c.attribute) {
     EXPECT_TRUE(GetFileAttributesA(c.path.c_str()) & c.attribute);
@@ -295,12 +294,15 @@ TEST_P(SaveTest, LosesNothingWhereverTheFileIs) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Places, SaveTest,
-                         ::testing::Values("plain", "hidden", "read-only folder", "read-only file",
-                                           "link"),
-                         [](const auto& info) {
-                           std::string name = info.param;
-                           std::replace(name.begin(), name.end(), ' ', '_');
-                           std::replace(name.begin(), name.end(), '-', '_');
+                         ::testing::Values(SaveCase{"plain", true, false},
+                                           SaveCase{"hidden", true, false},
+                                           SaveCase{"read-only folder", true, true},
+                                           SaveCase{"read-only file", false, false},
+                                           SaveCase{"link", true, false}),
+                         [](const auto& info) {  // test names take no spaces or dashes
+                           std::string name = info.param.name;
+                           for (char& c : name)
+                             c = isalnum(static_cast<unsigned char>(c)) ? c : '_';
                            return name;
                          });
 
