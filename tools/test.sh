@@ -4,6 +4,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 started=$SECONDS
 tools/setup.sh
+echo "test: set up at $((SECONDS - started)) s"
 jobs=$(nproc)
 
 # The Wine tests' prefix is made while the Windows tree builds; the run command's own test gets
@@ -23,6 +24,7 @@ prefixes=$!
 
 # The Windows tree is the longest path: built first, with every core.
 tools/windows-tree.sh >/dev/null
+echo "test: the Windows tree built at $((SECONDS - started)) s"
 
 # The Wine tests mostly wait on the window, so everything else runs beside them, in three chains
 # that keep both cores busy: the native core tests; the core again under AddressSanitizer and
