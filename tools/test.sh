@@ -36,12 +36,15 @@ echo "test: the Windows tree built at $((SECONDS - started)) s"
   cmake -S . -B build/native -G Ninja
   cmake --build build/native -j "$jobs"
   ctest --test-dir build/native --output-on-failure -j "$jobs"
+  echo "test: the native chain ended at $((SECONDS - started)) s"
 ) >build/native.log 2>&1 &
 native=$!
 (
   set -e
   tools/release.sh --verify
+  echo "test: the release archive verified at $((SECONDS - started)) s"
   TOVIK_BIN=$PWD/$tree/bin tools/test-shipped.sh --cases "$PWD"/build/release/tovik-*-win32.zip
+  echo "test: the shipped exe's chain ended at $((SECONDS - started)) s"
 ) >build/shipped.log 2>&1 &
 shipped=$!
 (
@@ -51,6 +54,7 @@ shipped=$!
     "-DCMAKE_CXX_FLAGS=-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
   cmake --build build/sanitize -j "$jobs"
   ctest --test-dir build/sanitize --output-on-failure -j "$jobs"
+  echo "test: the sanitizer chain ended at $((SECONDS - started)) s"
 ) >build/sanitize.log 2>&1 &
 sanitize=$!
 
