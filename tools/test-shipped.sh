@@ -5,7 +5,7 @@
 # probe and the recorder stay this machine's own build: a 32-bit program starts a 64-bit one and
 # a 64-bit probe reads a 32-bit window as usual.
 #   test-shipped.sh [--cases] [ZIP]
-#     --cases  only the six cases the test command runs on every run (test_shipped)
+#     --cases  only the six cases the test command runs on every run (three tests, three starts)
 #     ZIP      the release archive to test; by default tools/release.sh builds one from HEAD
 # Its last line is "shipped exe: N passed, M failed", or "shipped exe: not tested (REASON)" where
 # the 32-bit program cannot run here, which is not a failure.
