@@ -1,8 +1,13 @@
 // Recording fakes of the core's platform interfaces; one shared log keeps the order of calls.
 #pragma once
 
-#include <algorithm>
-#include <cctype>
+#ifdef _MSC_VER
+#include <string.h>
+#define strcasecmp _stricmp  // the same comparison, by MSVC's name
+#else
+#include <strings.h>
+#endif
+
 #include <functional>
 #include <map>
 #include <string>
@@ -29,15 +34,10 @@ class FakeHistory : public HistoryList {
     return entries[i];
   }
   std::optional<size_t> Find(const std::string& text) override {
-    const auto sameInAnyCase = [&text](const std::string& entry) {
-      return std::equal(entry.begin(), entry.end(), text.begin(), text.end(), [](char a, char b) {
-        return std::tolower(static_cast<unsigned char>(a)) ==
-               std::tolower(static_cast<unsigned char>(b));
-      });
-    };
-    const auto found = std::find_if(entries.begin(), entries.end(), sameInAnyCase);
-    if (found == entries.end()) return std::nullopt;
-    return static_cast<size_t>(found - entries.begin());
+    for (size_t i = 0; i < entries.size(); ++i) {
+      if (strcasecmp(entries[i].c_str(), text.c_str()) == 0) return i;
+    }
+    return std::nullopt;
   }
   void Append(const std::string& text) override { entries.push_back(text); }
   void InsertAtTop(const std::string& text) override { entries.insert(entries.begin(), text); }
