@@ -7,6 +7,7 @@
 #include <sddl.h>
 
 #include <algorithm>
+#include <cctype>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <random>
@@ -302,7 +303,7 @@ INSTANTIATE_TEST_SUITE_P(Places, SaveTest,
                          [](const auto& info) {  // test names take no spaces or dashes
                            std::string name = info.param.name;
                            for (char& c : name)
-                             c = isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                             c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
                            return name;
                          });
 
