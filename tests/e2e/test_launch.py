@@ -122,5 +122,6 @@ class DllSearch(LauncherTest):
                           for name in ("control/named.dll", "planted.dll")], [True, False],
                          "the shell must try the handlers, and never the DLL beside tovik.exe")
 
+
 if __name__ == "__main__":
     unittest.main()
