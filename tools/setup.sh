@@ -21,7 +21,7 @@ done
 # the whole address space for every trial mapping Wine makes); the one in bookworm-backports takes
 # about half a second, so it is preferred, and bookworm's own is the fallback.
 qemu_wanted() {
-  [ -x /usr/lib/wine/wine ] && /usr/lib/wine/wine --version >/dev/null 2>&1 && return 1
+  [ "$("$(dirname "$0")/wine-session.sh" arch)" = i686 ] && return 1
   local version
   version=$({ qemu-i386 --version || qemu-i386-static --version; } 2>/dev/null |
     sed -n '1s/.*version \([0-9]*\)\..*/\1/p')

@@ -44,7 +44,10 @@ PY
   tools/wine-session.sh stop
   exit "$status"
 fi
-suites=(test_window test_launch test_settings test_drop)
+tools/setup.sh
+work=$root/build/shipped
+rm -rf "$work/e2e" && mkdir -p "$work"
+suites=()  # every module of the suite, unless --cases
 # The cases the test command runs on every run, chosen by what can differ in a 32-bit program
 # (calling conventions, structure and pointer sizes, the platform's 32-bit paths, unwinding):
 # three tests of the suite, one start of the exe each, and the cases each of them checks.
@@ -62,15 +65,16 @@ cases=(
 if [ "${1:-}" = --cases ]; then
   suites=("${cases[@]}")
   shift
+else
+  for module in tests/e2e/test_*.py; do suites+=("$(basename "$module" .py)"); done
+  # The DLL search test plants a DLL of the exe's own kind.
+  i686-w64-mingw32-g++-posix -shared -Os -s -static -o "$work/planted.dll" tests/e2e/planted.cpp
 fi
-tools/setup.sh
 zip=${1:-}
 if [ -z "$zip" ]; then
   built=$(tools/release.sh)
   zip=$root/${built%%$'\n'*}
 fi
-work=$root/build/shipped
-rm -rf "$work/e2e" && mkdir -p "$work"
 python3 - "$zip" "$work/tovik.exe" <<'PY'
 import sys, zipfile
 with zipfile.ZipFile(sys.argv[1]) as archive, open(sys.argv[2], "wb") as exe:
@@ -80,31 +84,26 @@ PY
 # must match; the test command passes the tree it built.
 [ -n "${TOVIK_BIN:-}" ] || TOVIK_BIN=$root/$(tools/windows-tree.sh tovik probe recorder 2>/dev/null)/bin
 
-# The DLL search test plants a DLL of the exe's own kind.
-i686-w64-mingw32-g++-posix -shared -Os -s -static -o "$work/planted.dll" tests/e2e/planted.cpp
-
 not_tested() {
   echo "shipped exe: not tested ($1)"
   exit 0
 }
 
-# The newest of the emulators setup may have installed: bookworm-backports' qemu-i386, else
-# bookworm's qemu-i386-static.
+# The newest of the emulators setup may have installed (bookworm-backports' qemu-i386, else
+# bookworm's qemu-i386-static), as "VERSION PATH".
 emulator() {
-  local best='' best_version=0 candidate version
+  local candidate
   for candidate in qemu-i386 qemu-i386-static; do
     candidate=$(command -v "$candidate") || continue
-    version=$("$candidate" --version | sed -n '1s/.*version \([0-9]*\)\..*/\1/p')
-    if [ "${version:-0}" -gt "$best_version" ]; then best=$candidate best_version=$version; fi
-  done
-  echo "$best"
+    echo "$("$candidate" --version | sed -n '1s/.*version \([0-9]*\)\..*/\1/p') $candidate"
+  done | sort -rn | head -1
 }
 
 # Runs its arguments where 32-bit ELF programs start: as they are, or in the namespace.
 inside=()
 slow=1
-if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
-  qemu=$(emulator)
+if [ "$(tools/wine-session.sh arch)" != i686 ]; then
+  read -r version qemu <<<"$(emulator)"
   [ -n "$qemu" ] || not_tested "the kernel runs no 32-bit code and qemu-i386 is not installed"
   IFS=. read -r major minor _ <<<"$(uname -r)"
   if [ "$major" -lt 6 ] || { [ "$major" -eq 6 ] && [ "${minor%%[!0-9]*}" -lt 7 ]; }; then
@@ -126,7 +125,6 @@ if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
   [ "$status" -eq 0 ] || not_tested "the kernel runs no 32-bit code and a user namespace could not hand 32-bit programs to $qemu (status $status)"
   # Wine's 64-bit loader runs everything and hands 32-bit programs to its 32-bit one.
   export TOVIK_WINE_EMULATED=1
-  version=$("$qemu" --version | sed -n '1s/.*version \([0-9]*\)\..*/\1/p')
   [ "$version" -ge 9 ] || slow=20  # older qemu takes about a minute to start a 32-bit process
 fi
 

@@ -37,28 +37,23 @@ class WaysOut(LauncherTest):
                                  name != "quit" and FRESH_FILE)
 
 
-def assertReports(test, launcher):
-    """Starts `launcher`, whose file holds "Count=3x", and checks its report: no owner, the exact
-    texts, an address in the exe's code; returns what the probe saw."""
-    launcher.start(wait=False)
-    found = eventually(lambda: (f := json.loads(probe("boxes")))["boxes"] and f, 15)
-    test.assertTrue(found, "no report appeared")
-    box = found["boxes"][0]
-    test.assertEqual((box["window"]["text"], box["owner"]), ("Application Error", 0))
-    text = next(c["text"] for c in box["children"] if c["text"].startswith("Exception"))
-    first, second = text.split("\n")
-    match = re.fullmatch(r"Exception EConvertError in module tovik\.exe at ([0-9A-F]{8})\.", first)
-    test.assertIsNotNone(match, first)
-    test.assertIn(int(match.group(1), 16), code_range(EXE))
-    test.assertEqual(second, "'3x' is not a valid integer value.")
-    return found
-
-
 class FailureReport(LauncherTest):
     def test_malformed_value_reports_and_ends_with_one_leaving_the_file_alone_whatever_is_tried(self):
         data = b"[Main]\r\nCount=3x\r\n[MRU]\r\nMRU0=x\r\n"  # read after the window shows
         launcher = self.launcher(data)
-        self.assertTrue(assertReports(self, launcher)["main_visible"])
+        launcher.start(wait=False)
+        found = eventually(lambda: (f := json.loads(probe("boxes")))["boxes"] and f, 15)
+        self.assertTrue(found, "no report appeared")
+        box = found["boxes"][0]
+        self.assertEqual((box["window"]["text"], box["owner"]), ("Application Error", 0))
+        text = next(c["text"] for c in box["children"] if c["text"].startswith("Exception"))
+        first, second = text.split("\n")
+        match = re.fullmatch(r"Exception EConvertError in module tovik\.exe at ([0-9A-F]{8})\.",
+                             first)
+        self.assertIsNotNone(match, first)
+        self.assertIn(int(match.group(1), 16), code_range(EXE))
+        self.assertEqual(second, "'3x' is not a valid integer value.")
+        self.assertTrue(found["main_visible"])
         # Each way out, with the command it gives where the report makes the click do nothing;
         # the close last, as it takes the window away (its WM_DESTROY is what must do nothing).
         click(tree(), "Cancel")

@@ -18,19 +18,7 @@ CONTROLS = [
     ("Static", "Enter a process to start", 0x50000000, 0x20, 0, 50, 12, 160, 21),
     ("Button", "X", 0x50011000, 0, 0, 354, 24, 20, 20),
 ]
-# The main window: visible, system menu, minimize box, no sizing or maximize, topmost, 390 by 155.
-TABLE = CONTROLS, ("launcherclass", "Tovik", 0x100A0000, 0x8, 390, 155)
 VK_TAB = 9
-
-
-def as_table(t):
-    """The window in the table's terms: its controls, then the main window."""
-    controls = [(c["class"], text and c["text"], c["style"] & style, c["exstyle"] & exstyle, c["id"],
-                 *c["rect"][:2], w and c["rect"][2] - c["rect"][0], h and c["rect"][3] - c["rect"][1])
-                for c, (_, text, style, exstyle, _, _, _, w, h) in zip(t["children"], CONTROLS)]
-    main, (left, top, right, bottom) = t["main"], t["outer"]
-    return controls, (main["class"], main["text"], main["style"] & 0x100F0000,
-                      main["exstyle"] & 0x8, right - left, bottom - top)
 
 
 class Window(LauncherTest):
@@ -48,10 +36,17 @@ class Window(LauncherTest):
             reference.wait_exit()
         launcher = self.launcher(ini).start(*arguments)
         t = tree()
-        self.assertEqual(as_table(t), TABLE)
+        seen = [(c["class"], text and c["text"], c["style"] & style, c["exstyle"] & exstyle, c["id"],
+                 *c["rect"][:2], w and c["rect"][2] - c["rect"][0], h and c["rect"][3] - c["rect"][1])
+                for c, (_, text, style, exstyle, _, _, _, w, h) in zip(t["children"], CONTROLS)]
+        self.assertEqual(seen, CONTROLS)
+        main, (left, top, right, bottom) = t["main"], t["outer"]
+        self.assertEqual((main["class"], main["text"], main["style"] & 0x100F0000,
+                          main["exstyle"] & 0x8, left, top, right - left, bottom - top),
+                         ("launcherclass", "Tovik", 0x100A0000, 0x8, 100, 100, 390, 155),
+                         "visible, system menu, minimize box, no sizing or maximize, topmost")
         if EXE != BUILT:
             self.assertTrue(eventually(lambda: look(tree()) == drawn), "fonts, texts or places")
-        self.assertEqual(t["outer"][:2], [100, 100])
         text = '"C:\\Program Files\\App\\app.exe"'
         self.assertEqual(t["combo"]["text"], text)
         self.assertEqual(t["combo"]["selection"], [len(text), len(text)])
