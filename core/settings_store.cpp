@@ -10,6 +10,7 @@ IniText& BufferedSettingsStore::Loaded(const std::string& path) {
     loaded_ = std::make_unique<IniText>(read.bytes, codec_);
     loadedPath_ = path;
     wholeAtStart_.reset();
+    unreadableAtStart_ = read.kind == FileRead::Kind::kUnreadable;
     if (read.kind == FileRead::Kind::kWhole) wholeAtStart_ = std::move(read.bytes);
   }
   return *loaded_;
@@ -29,6 +30,12 @@ void BufferedSettingsStore::WriteSettingText(const std::string& path, const char
 
 void BufferedSettingsStore::CommitSettings(const std::string& path) {
   if (pending_.empty()) return;
+  // A file that start-up could not read held a history this run never saw: writing this run's
+  // over it would lose that history, so it is left alone and this run's changes are lost.
+  if (unreadableAtStart_ && loadedPath_ == path) {
+    pending_.clear();
+    return;
+  }
   // The file as it is now, so keys that another copy or a hand edit added meanwhile survive.
   // Only a missing file is empty: one that exists but cannot be read whole falls back on the
   // text start-up read whole, or is left alone, and this run's changes are lost.

@@ -48,6 +48,7 @@ class BufferedSettingsStore : public SettingsStore {
   std::string loadedPath_;
   std::unique_ptr<IniText> loaded_;
   std::optional<std::string> wholeAtStart_;  // the file's bytes when start-up read them whole
+  bool unreadableAtStart_ = false;           // there at start-up, but not to be read whole
   std::vector<PendingWrite> pending_;
 };
 

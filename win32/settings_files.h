@@ -1,9 +1,10 @@
 // The Win32 side of the settings store: whole-file reads, atomic replaces, the code page.
 #pragma once
 
-#include <functional>
+#include <optional>
 
 #include "core/settings_store.h"
+#include "win32/file_calls.h"
 
 namespace tovik::win32 {
 
@@ -15,19 +16,18 @@ class Win32AnsiCodec : public AnsiCodec {
 
 class Win32SettingsFiles : public SettingsFiles {
  public:
-  // Stages of a replace at which a test may stop the process.
-  enum class Stage { kTemporaryWritten, kRewrittenBeforeCut };
-  std::function<void(Stage)> pauseForTest;
-
+  explicit Win32SettingsFiles(const FileCalls& calls = SystemFileCalls()) : calls_(calls) {}
   FileRead ReadWhole(const std::string& path) override;
   void ReplaceWhole(const std::string& path, const std::string& bytes) override;
   static std::string TemporaryPathFor(const std::string& path) { return path + ".tmp"; }
 
  private:
+  enum class Written { kWhole, kNoNewFile, kFailed };
+  std::optional<std::string> FinalPathOf(const std::string& path);
+  Written WriteTemporary(const std::string& temporary, const std::string& bytes, DWORD attributes);
   bool RewriteInPlace(const std::string& path, const std::string& bytes);
-  void Pause(Stage stage) {
-    if (pauseForTest) pauseForTest(stage);
-  }
+
+  const FileCalls& calls_;
 };
 
 }  // namespace tovik::win32

@@ -85,19 +85,22 @@ TEST(BufferedSettingsStore, ReadsOnceAndWritesOnceOverTheFileAsItIsAtCommit) {
   EXPECT_EQ(files.replaces, 1) << "nothing new to write";
 }
 
-// Only a missing file reads as empty: one that cannot be read at the save never loses its lines.
+// Only a missing file reads as empty: a file that cannot be read at the start or the save never
+// loses its lines.
 TEST(BufferedSettingsStore, AFileThatCannotBeReadAtTheSaveKeepsItsOtherLines) {
   const std::optional<std::string> kOther = "[Other]\r\nkeep=1\r\n";
   struct Case {
     const char* name;
     std::optional<std::string> atStart;  // nullopt: missing
-    bool unreadableAtStart;
+    bool unreadableAtStart, unreadableAtSave;
     std::optional<std::string> after;  // nullopt: the file is left alone
   };
   const Case cases[] = {
-      {"read whole at start", kOther, false, "[Other]\r\nkeep=1\r\n[Main]\r\nTop=8\r\n"},
-      {"unreadable at start too", kOther, true, std::nullopt},
-      {"missing at start", std::nullopt, false, std::nullopt},
+      {"read whole at start", kOther, false, true, "[Other]\r\nkeep=1\r\n[Main]\r\nTop=8\r\n"},
+      {"unreadable at start too", kOther, true, true, std::nullopt},
+      {"missing at start", std::nullopt, false, true, std::nullopt},
+      // The history start-up could not read is still in the file: this run never saw it.
+      {"unreadable at start only", kOther, true, false, std::nullopt},
   };
   for (const Case& c : cases) {
     MemoryFiles files;
@@ -107,7 +110,7 @@ TEST(BufferedSettingsStore, AFileThatCannotBeReadAtTheSaveKeepsItsOtherLines) {
     EXPECT_EQ(store.ReadSettingText("s", "Main", "Top", "100"), "100") << c.name;
     store.WriteSettingText("s", "Main", "Top", "8");
     files.bytes = "[Other]\r\nkeep=1\r\nnewer=2\r\n";  // there, but held by another program
-    files.unreadable = true;
+    files.unreadable = c.unreadableAtSave;
     store.CommitSettings("s");
     EXPECT_EQ(files.replaces, c.after ? 1 : 0) << c.name;
     if (c.after) {

@@ -1,0 +1,27 @@
+// The file system calls of the settings files, in one table a test can replace call by call.
+#pragma once
+
+#include <windows.h>
+
+namespace tovik::win32 {
+
+struct FileCalls {
+  decltype(&::CreateFileA) CreateFileA;
+  decltype(&::ReadFile) ReadFile;
+  decltype(&::WriteFile) WriteFile;
+  decltype(&::FlushFileBuffers) FlushFileBuffers;
+  decltype(&::SetFilePointerEx) SetFilePointerEx;
+  decltype(&::SetEndOfFile) SetEndOfFile;
+  decltype(&::CloseHandle) CloseHandle;
+  decltype(&::GetFileAttributesA) GetFileAttributesA;
+  decltype(&::SetFileAttributesA) SetFileAttributesA;
+  decltype(&::ReplaceFileA) ReplaceFileA;
+  decltype(&::MoveFileExA) MoveFileExA;
+  decltype(&::DeleteFileA) DeleteFileA;
+  DWORD(WINAPI* GetFinalPathNameByHandleA)(HANDLE, LPSTR, DWORD, DWORD);
+};
+
+// The system's own calls.
+const FileCalls& SystemFileCalls();
+
+}  // namespace tovik::win32
