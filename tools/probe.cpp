@@ -55,6 +55,16 @@ std::wstring ClassOf(HWND window) {
 
 HWND FindLauncher() { return FindWindowW(L"launcherclass", nullptr); }
 
+// The launcher window of one process: another launcher, ending or starting, may stand above it.
+HWND LauncherOf(DWORD process) {
+  for (HWND w = FindLauncher(); w; w = FindWindowExW(nullptr, w, L"launcherclass", nullptr)) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(w, &owner);
+    if (owner == process) return w;
+  }
+  return nullptr;
+}
+
 std::string RectJson(const RECT& r) {
   return "[" + Num(r.left) + "," + Num(r.top) + "," + Num(r.right) + "," + Num(r.bottom) + "]";
 }
@@ -224,18 +234,33 @@ int Run(int argc, wchar_t** argv) {
     return 0;
   }
   if (verb == L"boxes") {
-    // Dialog boxes of any process, for reports shown before or without the main window.
-    HWND main = FindLauncher();
-    std::string out =
-        "{\"main_visible\":" + Num(main && IsWindowVisible(main) ? 1 : 0) + ",\"boxes\":[";
+    // Dialog boxes of any process, for reports shown before or without the main window, each
+    // with whether its own process shows a launcher window.
+    std::string out = "{\"boxes\":[";
     bool first = true;
     for (HWND w = GetTopWindow(nullptr); w; w = GetWindow(w, GW_HWNDNEXT)) {
       if (ClassOf(w) != L"#32770" || !IsWindowVisible(w)) continue;
-      out += (first ? "" : ",") + BoxJson(w);
+      DWORD process = 0;
+      GetWindowThreadProcessId(w, &process);
+      const HWND main = LauncherOf(process);
+      const std::string box = BoxJson(w);
+      out += (first ? "" : ",") + box.substr(0, box.size() - 1) +
+             ",\"main_visible\":" + Num(main && IsWindowVisible(main) ? 1 : 0) + "}";
       first = false;
     }
     std::printf("%s]}\n", out.c_str());
     return 0;
+  }
+  if (verb == L"quit") {
+    // Every launcher, until none is left, so that the next one started is the only one.
+    for (const DWORD deadline = GetTickCount() + 5000; GetTickCount() < deadline; Sleep(20)) {
+      HWND main = FindLauncher();
+      if (!main) return 0;
+      for (; main; main = FindWindowExW(nullptr, main, L"launcherclass", nullptr)) {
+        PostThreadMessageW(GetWindowThreadProcessId(main, nullptr), WM_QUIT, 0, 0);
+      }
+    }
+    return 1;
   }
   HWND main = FindLauncher();
   if (!main) {
@@ -243,9 +268,6 @@ int Run(int argc, wchar_t** argv) {
     return 1;
   }
   if (verb == L"tree") return Tree(main);
-  if (verb == L"quit") {
-    return PostThreadMessageW(GetWindowThreadProcessId(main, nullptr), WM_QUIT, 0, 0) ? 0 : 1;
-  }
   if ((verb == L"post" || verb == L"send") && argc >= 4) {
     const UINT message = wcstoul(argv[2], nullptr, 0);
     const WPARAM wParam = wcstoul(argv[3], nullptr, 0);

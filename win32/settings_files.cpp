@@ -208,9 +208,9 @@ Win32SettingsFiles::Written Win32SettingsFiles::WriteTemporary(const std::string
   return file.Close() && whole ? Written::kWhole : Written::kFailed;
 }
 
-// Only for a file whose folder takes no new file. The file never holds part of the new text over
-// the old: room is made first with blanks the reader skips, so a full disk stops there, and the
-// old text is put back if anything fails once the new one is being written.
+// Only for a file whose folder takes no new file. The file never stays with part of the new
+// text over the old: if anything fails once the new text is being written (a full disk when it
+// grows, say), the old text is put back; it fits where it was.
 bool Win32SettingsFiles::RewriteInPlace(const std::string& path, const std::string& bytes) {
   Handle file(calls_,
               calls_.CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
@@ -226,11 +226,6 @@ bool Win32SettingsFiles::RewriteInPlace(const std::string& path, const std::stri
     return WriteAll(calls_, file.get(), text.data(), text.size());
   };
   const auto cut = [&](size_t size) { return seek(size) && calls_.SetEndOfFile(file.get()); };
-  if (bytes.size() > old.size() &&
-      !(seek(old.size()) && write(Blanks(bytes, bytes.size() - old.size())))) {
-    cut(old.size());
-    return false;
-  }
   // Blanks after a shorter text cover the old one's end until the cut.
   const size_t covered = old.size() > bytes.size() ? old.size() - bytes.size() : 0;
   if (seek(0) && write(bytes + Blanks(bytes, covered)) && cut(bytes.size()) &&

@@ -53,7 +53,7 @@ class FailureReport(LauncherTest):
         self.assertIsNotNone(match, first)
         self.assertIn(int(match.group(1), 16), code_range(EXE))
         self.assertEqual(second, "'3x' is not a valid integer value.")
-        self.assertTrue(found["main_visible"])
+        self.assertTrue(box["main_visible"], "the report came before the window")
         # Each way out, with the command it gives where the report makes the click do nothing;
         # the close last, as it takes the window away (its WM_DESTROY is what must do nothing).
         click(tree(), "Cancel")
