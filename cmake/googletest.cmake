@@ -1,7 +1,8 @@
 # GoogleTest and GoogleMock for the test programs, as GTest::gmock_main: the system's where it is
-# installed (native builds), Debian's sources where only those are (the cross builds), else a
-# pinned release fetched once into the build tree (Visual Studio, a bare MSYS2).
-if(NOT CMAKE_CROSSCOMPILING)  # a cross build must not take the host's
+# installed (native Linux builds), Debian's sources where only those are (the cross builds), else a
+# pinned release fetched once into the build tree (Windows). On Windows an installed one (MSYS2's
+# DLL build, vcpkg's /MD) would bring a second C runtime beside the static one the tests link.
+if(NOT CMAKE_CROSSCOMPILING AND NOT WIN32)  # a cross build must not take the host's
   find_package(GTest QUIET)
   if(TARGET GTest::gmock_main)
     return()
