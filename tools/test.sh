@@ -42,6 +42,7 @@ native=$!
 (
   set -e
   tools/release.sh --verify
+  python3 tools/check-exe.py build/release/tovik.exe
   echo "test: the release archive verified at $((SECONDS - started)) s"
   TOVIK_BIN=$PWD/$tree/bin tools/test-shipped.sh --cases "$PWD"/build/release/tovik-*-win32.zip
   echo "test: the shipped exe's chain ended at $((SECONDS - started)) s"

@@ -43,6 +43,8 @@ bool FileExists(const std::string& path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+bool UnderWine() { return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version"); }
+
 constexpr char kDefault[] =
     "\x01"
     "default";
@@ -155,13 +157,21 @@ TEST_F(SettingsFilesTest, ReadsAndSavesLikeTheProfileFunctionsForGeneratedFiles)
   for (unsigned seed = 0; seed < 400; ++seed) {
     FileGenerator generator(seed);
     const bool fromNothing = seed % 16 == 0;
-    const std::string original = Encoded(generator.File(), seed % 3);
+    const std::string text = generator.File(), original = Encoded(text, seed % 3);
+    // Where the readers are meant to differ: Windows' own takes a UTF-8 byte order mark as bytes
+    // of line 1 (Wine's decodes it), so an editor's "UTF-8 with BOM" file loses its first
+    // section. Tovik reads it as UTF-8, as the platform reads the same text in UTF-16, which the
+    // oracle holds then; where the platform misreads the mark, Tovik's saved file is read back
+    // by Tovik's own reader.
+    const bool readersDiffer = seed % 3 == 1 && !fromNothing;
     for (const std::string& path : {ours, oracle}) {
       DeleteFileA(path.c_str());
-      if (!fromNothing) WriteBytes(path, original);
+      if (!fromNothing)
+        WriteBytes(path, path == oracle && readersDiffer ? Encoded(text, 2) : original);
     }
-    BufferedSettingsStore store(files, codec);
-    ASSERT_EQ(ReadsOf(ours, &store), ReadsOf(ours)) << "seed " << seed << "\n" << original;
+    BufferedSettingsStore store(files, codec), rereading(files, codec);
+    SettingsStore* reader = readersDiffer && !UnderWine() ? &rereading : nullptr;
+    ASSERT_EQ(ReadsOf(ours, &store), ReadsOf(oracle)) << "seed " << seed << "\n" << original;
     if (seed % 2) continue;
     std::vector<std::pair<std::string, std::string>> writes = {
         {"Top", "40"}, {"Left", "-30"}, {"DoClose", "1"}, {"DoMinimize", "0"}};
@@ -175,14 +185,20 @@ TEST_F(SettingsFilesTest, ReadsAndSavesLikeTheProfileFunctionsForGeneratedFiles)
       WritePrivateProfileStringA(section, key.c_str(), stored.c_str(), oracle.c_str());
     }
     store.CommitSettings(ours);
-    ASSERT_EQ(ReadsOf(ours), ReadsOf(oracle)) << "seed " << seed << "\n" << original;
+    ASSERT_EQ(ReadsOf(ours, reader), ReadsOf(oracle)) << "seed " << seed << "\n" << original;
     for (int i = 0; i < count; ++i) {  // every history entry reads back as it was, line breaks
       std::string entry = writes[5 + i].second;  // made spaces
       std::replace(entry.begin(), entry.end(), '\r', ' ');
       std::replace(entry.begin(), entry.end(), '\n', ' ');
-      ASSERT_EQ(ProfileRead(ours, "MRU", HistoryKey(i).c_str()), entry) << "seed " << seed;
+      const std::string key = HistoryKey(i);
+      ASSERT_EQ(reader ? reader->ReadSettingText(ours, "MRU", key, kDefault)
+                       : ProfileRead(ours, "MRU", key.c_str()),
+                entry)
+          << "seed " << seed;
     }
-    if (fromNothing) ASSERT_EQ(ReadBytes(ours), ReadBytes(oracle)) << "seed " << seed;
+    if (fromNothing) {
+      ASSERT_EQ(ReadBytes(ours), ReadBytes(oracle)) << "seed " << seed;
+    }
     EXPECT_FALSE(FileExists(win32::Win32SettingsFiles::TemporaryPathFor(ours)));
   }
 }
@@ -350,8 +366,6 @@ struct Place {
   std::string skipped = {};
   std::string File() const { return target.empty() ? path : target; }
 };
-
-bool UnderWine() { return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version"); }
 
 Place PreparedOnWine(const std::string& name) {
   const char* variable = name == "link"               ? "TOVIK_LINKED_FILE"
