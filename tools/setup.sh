@@ -31,6 +31,28 @@ qemu_wanted() {
   return 0
 }
 
+# The archive this machine already takes bookworm from, as a one-line source for its backports
+# (with the same signing options): a machine behind a mirror or proxy of its own keeps using it.
+# Read from the one-line sources and the deb822 `.sources` files; empty when there is none.
+backports_source() {
+  {
+    cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null |
+      sed -nE 's/^deb[[:space:]]+(\[[^]]*\][[:space:]]+)?([^[:space:]]+)[[:space:]]+bookworm[[:space:]].*/deb \1\2 bookworm-backports main/p'
+    cat /etc/apt/sources.list.d/*.sources 2>/dev/null | awk '
+      function flush() {
+        if (types ~ /(^| )deb( |$)/ && suites ~ /(^| )bookworm( |$)/ && uri != "")
+          print "deb " (key != "" ? "[signed-by=" key "] " : "") uri " bookworm-backports main"
+        types = suites = uri = key = ""
+      }
+      /^[[:space:]]*$/ { flush(); next }
+      $1 == "Types:" { types = $0 }
+      $1 == "Suites:" { suites = $0 }
+      $1 == "URIs:" { uri = $2 }
+      $1 == "Signed-By:" { key = $2 }
+      END { flush() }'
+  } | head -1
+}
+
 need_root() {
   if [ "$(id -u)" -ne 0 ]; then
     echo "setup: installing $* needs root" >&2
@@ -50,7 +72,7 @@ if qemu_wanted; then
   need_root "qemu's user-mode emulator"
   backports=/etc/apt/sources.list.d/tovik-backports.list
   if ! apt-cache policy 2>/dev/null | grep -q bookworm-backports; then
-    echo "deb http://deb.debian.org/debian bookworm-backports main" >"$backports"
+    backports_source >"$backports"
   fi
   # Without the recommended qemu-user-binfmt nothing outside the tests' own namespace changes.
   if ! { apt-get update -q && apt-get install -y -q --no-install-recommends -t bookworm-backports \
