@@ -2,8 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <initializer_list>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -49,16 +49,19 @@ class TextSource {
   virtual std::string LoadText(unsigned id) = 0;
 };
 
-// Base of the program's own failures; `Address` is the code address where it was raised.
-class Exception : public std::runtime_error {
+// Base of the program's own failures; `Address` is the code address where it was raised. Not a
+// std::runtime_error: the library's string inside it would double the exe's string code.
+class Exception : public std::exception {
  public:
-  Exception(const std::string& message, std::uintptr_t address)
-      : std::runtime_error(message), address_(address) {}
+  Exception(std::string message, std::uintptr_t address)
+      : message_(std::move(message)), address_(address) {}
+  const char* what() const noexcept override { return message_.c_str(); }
   virtual const char* ClassName() const { return "Exception"; }
   virtual std::string Message(TextSource&) const { return what(); }
   std::uintptr_t Address() const { return address_; }
 
  private:
+  std::string message_;
   std::uintptr_t address_;
 };
 

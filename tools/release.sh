@@ -18,7 +18,7 @@ build_in() {
   rm -rf "$work" && mkdir -p "$work/src"
   git -C "$root" archive HEAD | tar -x -C "$work/src"
   cmake -S "$work/src" -B "$work/build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
-    "-DCMAKE_CXX_FLAGS=-ffile-prefix-map=$work/src=." >/dev/null
+    -DTOVIK_MINGW_THREADS=win32 "-DCMAKE_CXX_FLAGS=-ffile-prefix-map=$work/src=." >/dev/null
   cmake --build "$work/build" --target tovik >/dev/null
   python3 - "$work/build/bin/tovik.exe" "$work/src/README.md" "$work/src/LICENSE" "$work/$name" <<'PY'
 import sys, zipfile
