@@ -1,4 +1,4 @@
-// Start-up against a bare window program, launch latency against ShellExecuteA, size, memory.
+// Start-up against a bare window program, launch latency against ShellExecuteA, memory.
 #include <windows.h>
 
 #include <psapi.h>
@@ -151,10 +151,6 @@ int main() {
       "  through tovik.exe %.1f   ShellExecuteA directly %.1f   ratio %.2f (target at most 1.1)\n",
       Median(viaTovik) * 1e3, Median(direct) * 1e3, Median(viaTovik) / Median(direct));
 
-  WIN32_FILE_ATTRIBUTE_DATA attributes{};
-  GetFileAttributesExA(tovik.c_str(), GetFileExInfoStandard, &attributes);
-  std::printf("tovik.exe size %lu bytes (%.0f KB; target at most 256 KB, stripped)\n",
-              attributes.nFileSizeLow, attributes.nFileSizeLow / 1024.0);
   std::printf("Peak private memory: tovik.exe %.0f KB, bare window program %.0f KB\n",
               peakPrivate / 1024.0, barePeakPrivate / 1024.0);
   return 0;

@@ -245,7 +245,7 @@ std::optional<std::string> IniText::Find(const std::string& sectionName,
   return ReaderValue(*value);
 }
 
-void IniText::Set(const std::string& sectionName, const std::string& key,
+bool IniText::Set(const std::string& sectionName, const std::string& key,
                   const std::string& value) {
   const auto found = sectionIndex_.find(Fold(sectionName));
   if (found == sectionIndex_.end()) {
@@ -257,16 +257,18 @@ void IniText::Set(const std::string& sectionName, const std::string& key,
     }
     AddLine(NewLine("[" + sectionName + "]"));
     AddLine(NewLine(key + "=" + value));
-    return;
+    return true;
   }
   Section& section = sections_[found->second];
   const auto existing = section.keys.find(Fold(key));
   if (existing != section.keys.end()) {
     Line& line = section.lines[existing->second];
     std::string text = std::string(Parse(TextOf(line)).name) + "=" + value;  // name as in file
+    // The same text keeps the line's own bytes.
+    if (text == (line.changed ? std::string_view(line.changedText) : TextOf(line))) return false;
     line.changedText = std::move(text);
     line.changed = true;
-    return;
+    return true;
   }
   // A new key follows the section's last key; comments and blanks after it stay after it.
   const size_t at = section.lastKeyLine + 1;
@@ -274,6 +276,7 @@ void IniText::Set(const std::string& sectionName, const std::string& key,
   section.lines.insert(section.lines.begin() + static_cast<long>(at), NewLine(key + "=" + value));
   section.keys.emplace(Fold(key), at);
   section.lastKeyLine = at;
+  return true;
 }
 
 std::string IniText::Encode(const std::string& text) const {

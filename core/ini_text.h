@@ -27,8 +27,9 @@ class IniText {
   // The value as the profile reader gives it, or nullopt when the key has no value line.
   std::optional<std::string> Find(const std::string& section, const std::string& key) const;
   // Replaces the key's value on its own line, or adds the key after its section's last key,
-  // or adds the section at the end. Every other line keeps its bytes.
-  void Set(const std::string& section, const std::string& key, const std::string& value);
+  // or adds the section at the end. Every other line keeps its bytes. False when the file's text
+  // stays as it was.
+  bool Set(const std::string& section, const std::string& key, const std::string& value);
   std::string Bytes() const;
 
  private:

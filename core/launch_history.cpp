@@ -2,6 +2,7 @@
 #include "core/launch_history.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace tovik {
 
@@ -9,11 +10,20 @@ void LoadHistory(SettingsStore& store, const std::string& path, HistoryList& his
   const int32_t count =
       ParseSettingInt(store.ReadSettingText(path, kMainSection, kCountKey, kCountDefault));
   const int32_t readable = std::min(count, kMaxHistoryRead);
+  // Read whole first, so the list can reserve its storage once instead of growing per entry.
+  std::vector<std::string> entries;
+  size_t bytes = 0;
   for (int32_t i = 0; i < readable; ++i) {
-    const std::string text = store.ReadSettingText(
+    std::string text = store.ReadSettingText(
         path, kHistorySection, HistoryKey(static_cast<size_t>(i)), kHistoryEntryDefault);
-    if (!text.empty()) history.Append(text);
+    if (text.empty()) continue;
+    bytes += text.size() + 1;
+    entries.push_back(std::move(text));
   }
+  if (entries.empty()) return;
+  history.BeginAppends(entries.size(), bytes);
+  for (const std::string& text : entries) history.Append(text);
+  history.EndAppends();
 }
 
 void SaveHistory(SettingsStore& store, const std::string& path, HistoryList& history) {

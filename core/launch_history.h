@@ -20,6 +20,9 @@ class HistoryList {
   virtual std::optional<std::string> EntryText(size_t position) = 0;  // nullopt on error
   virtual std::optional<size_t> Find(const std::string& text) = 0;    // first match, any case
   virtual void Append(const std::string& text) = 0;
+  // Bracket a run of appends: `count` entries of `bytes` characters in all, terminators included.
+  virtual void BeginAppends(size_t /*count*/, size_t /*bytes*/) {}
+  virtual void EndAppends() {}
   virtual void InsertAtTop(const std::string& text) = 0;
   virtual void Delete(size_t position) = 0;
 };

@@ -19,12 +19,23 @@ IniText& BufferedSettingsStore::Loaded(const std::string& path) {
 std::string BufferedSettingsStore::ReadSettingText(const std::string& path, const char* section,
                                                    const std::string& key,
                                                    const char* defaultText) {
-  return Loaded(path).Find(section, key).value_or(defaultText);
+  IniText& text = Loaded(path);
+  loadedChanged_ |= CatchUp(text);
+  return text.Find(section, key).value_or(defaultText);
 }
 
-void BufferedSettingsStore::WriteSettingText(const std::string& path, const char* section,
+bool BufferedSettingsStore::CatchUp(IniText& text) {
+  bool changed = false;
+  for (; caughtUp_ < pending_.size(); ++caughtUp_) {
+    const PendingWrite& write = pending_[caughtUp_];
+    changed |= text.Set(write.section, write.key, write.value);
+  }
+  return changed;
+}
+
+void BufferedSettingsStore::WriteSettingText(const std::string& /*path*/, const char* section,
                                              const std::string& key, const std::string& value) {
-  if (loaded_ && loadedPath_ == path) loaded_->Set(section, key, value);
+  // Applied when read or saved: a save applies each write once.
   pending_.push_back({section, key, value});
 }
 
@@ -47,10 +58,19 @@ void BufferedSettingsStore::CommitSettings(const std::string& path) {
     }
     now.bytes = *wholeAtStart_;
   }
-  IniText current(now.bytes, codec_);
-  for (const PendingWrite& write : pending_) current.Set(write.section, write.key, write.value);
+  // A file as start-up read it is saved from that reading, not parsed again.
+  const bool asAtStart =
+      loaded_ && loadedPath_ == path && wholeAtStart_ && now.bytes == *wholeAtStart_;
+  std::optional<IniText> reread;
+  if (!asAtStart) reread.emplace(now.bytes, codec_);
+  IniText& current = asAtStart ? *loaded_ : *reread;
+  if (!asAtStart) caughtUp_ = 0;
+  const bool changed = CatchUp(current) || (asAtStart && loadedChanged_);
   pending_.clear();
-  files_.ReplaceWhole(path, current.Bytes());
+  caughtUp_ = 0;
+  loadedChanged_ = false;
+  // A save that changes nothing leaves the file as it is.
+  if (changed) files_.ReplaceWhole(path, current.Bytes());
 }
 
 }  // namespace tovik

@@ -42,6 +42,8 @@ class BufferedSettingsStore : public SettingsStore {
     std::string section, key, value;
   };
   IniText& Loaded(const std::string& path);
+  // Applies the writes that the text start-up read has not had yet; true when one changed it.
+  bool CatchUp(IniText& text);
 
   SettingsFiles& files_;
   AnsiCodec& codec_;
@@ -50,6 +52,8 @@ class BufferedSettingsStore : public SettingsStore {
   std::optional<std::string> wholeAtStart_;  // the file's bytes when start-up read them whole
   bool unreadableAtStart_ = false;           // there at start-up, but not to be read whole
   std::vector<PendingWrite> pending_;
+  size_t caughtUp_ = 0;         // how many of `pending_` the loaded text has had
+  bool loadedChanged_ = false;  // one of those changed it
 };
 
 }  // namespace tovik

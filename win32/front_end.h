@@ -5,6 +5,8 @@
 // windows.h first: the other platform headers need its types.
 #include <shellapi.h>
 
+#include <vector>
+
 #include "core/launch.h"
 #include "core/launcher_state.h"
 
@@ -23,6 +25,8 @@ class ComboHistory : public HistoryList {
   std::optional<std::string> EntryText(size_t position) override;
   std::optional<size_t> Find(const std::string& text) override;
   void Append(const std::string& text) override;
+  void BeginAppends(size_t count, size_t bytes) override;
+  void EndAppends() override;
   void InsertAtTop(const std::string& text) override;
   void Delete(size_t position) override;
 
@@ -30,6 +34,8 @@ class ComboHistory : public HistoryList {
   // Entries this long or longer are not fetched with CB_GETLBTEXT.
   static constexpr LRESULT kLongestListFetch = 511;
   std::optional<std::string> EntryTextThroughField(size_t position);
+  size_t longest_ = 0;       // no entry put in the list was longer
+  std::vector<char> fetch_;  // reused by every fetch of a save
 };
 
 class Win32Window : public LauncherWindow {

@@ -3,6 +3,7 @@
 // windows.h first: the other platform headers need its types.
 #include <shellapi.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "win32/front_end.h"
@@ -105,15 +106,21 @@ size_t ComboHistory::Count() {
 }
 
 std::optional<std::string> ComboHistory::EntryText(size_t position) {
-  // Ask for the length first so an entry of any length is fetched whole.
-  const LRESULT length = SendToField(CB_GETLBTEXTLEN, position, 0);
-  if (length < 0) return std::nullopt;
-  if (length >= kLongestListFetch) return EntryTextThroughField(position);
-  std::vector<char> buffer(static_cast<size_t>(length) + 1);
+  // While every entry is short, one buffer holds any of them without asking for its length: the
+  // list keeps its texts in UTF-16, and the way back to the code page at most triples the bytes
+  // put in (UTF-8 as the code page). Otherwise the length comes first, so an entry of any length
+  // is fetched whole.
+  LRESULT length = static_cast<LRESULT>(3 * longest_);
+  if (longest_ >= kLongestListFetch) {
+    length = SendToField(CB_GETLBTEXTLEN, position, 0);
+    if (length < 0) return std::nullopt;
+    if (length >= kLongestListFetch) return EntryTextThroughField(position);
+  }
+  fetch_.resize(static_cast<size_t>(length) + 1);
   const LRESULT copied =
-      SendToField(CB_GETLBTEXT, position, reinterpret_cast<LPARAM>(buffer.data()));
+      SendToField(CB_GETLBTEXT, position, reinterpret_cast<LPARAM>(fetch_.data()));
   if (copied < 0) return std::nullopt;
-  return std::string(buffer.data());
+  return std::string(fetch_.data());
 }
 
 // Some platforms (Wine among them) convert an 8-bit CB_GETLBTEXT through a fixed 512-character
@@ -138,10 +145,25 @@ std::optional<size_t> ComboHistory::Find(const std::string& text) {
 }
 
 void ComboHistory::Append(const std::string& text) {
+  longest_ = std::max(longest_, text.size());
   SendToField(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
+// The list's storage reserved once, and no redrawing while it fills: without them each entry can
+// grow the list's storage and update its scroll bar.
+void ComboHistory::BeginAppends(size_t count, size_t bytes) {
+  SendToField(WM_SETREDRAW, FALSE, 0);
+  SendToField(CB_INITSTORAGE, count, static_cast<LPARAM>(bytes));
+}
+
+void ComboHistory::EndAppends() {
+  SendToField(WM_SETREDRAW, TRUE, 0);
+  RedrawWindow(Launcher().commandField, nullptr, nullptr,
+               RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_FRAME);
+}
+
 void ComboHistory::InsertAtTop(const std::string& text) {
+  longest_ = std::max(longest_, text.size());
   SendToField(CB_INSERTSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
 }
 

@@ -83,6 +83,12 @@ TEST(BufferedSettingsStore, ReadsOnceAndWritesOnceOverTheFileAsItIsAtCommit) {
   EXPECT_EQ(files.bytes, "[Main]\r\nTop=8\r\nOther=kept\r\n[MRU]\r\nMRU0=a\r\n");
   store.CommitSettings("s");
   EXPECT_EQ(files.replaces, 1) << "nothing new to write";
+  BufferedSettingsStore again(files, codec);  // the same values: the file keeps its bytes
+  again.ReadSettingText("s", "Main", "Top", "100");
+  again.WriteSettingText("s", "Main", "Top", "8");
+  again.WriteSettingText("s", "MRU", "MRU0", "a");
+  again.CommitSettings("s");
+  EXPECT_EQ(files.replaces, 1) << "nothing changed";
 }
 
 // Only a missing file reads as empty: a file that cannot be read at the start or the save never

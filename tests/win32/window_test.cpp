@@ -97,6 +97,24 @@ TEST_F(StartedWindow, DropTakesALongFirstNameWholeAndIgnoresAnEmptyOne) {
   }
 }
 
+// The real list gives every entry back whole, whether a save fetches it straight (every entry
+// short) or asks for its length first (once one is long, around the platform's 512 limit).
+TEST_F(StartedWindow, EveryEntryComesBackWholeAroundTheLongEntryLimit) {
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      // appended, then on top
+      {{"a", "caf\xE9 -x"}, std::string(510, 't')},
+      {{"a", std::string(5000, 'l'), "z"}, std::string(511, 't')},
+  };
+  for (const auto& [appended, top] : cases) {
+    SendMessageA(Launcher().commandField, CB_RESETCONTENT, 0, 0);
+    HistoryList& history = Window().History();
+    for (const std::string& entry : appended) history.Append(entry);
+    history.InsertAtTop(top);
+    EXPECT_EQ(history.EntryText(0), top);
+    for (size_t i = 0; i < appended.size(); ++i) EXPECT_EQ(history.EntryText(i + 1), appended[i]);
+  }
+}
+
 TEST(ScreenPositionOf, AddsTheWorkAreaOffsetOfTheMonitor) {
   const RECT monitor{1024, 0, 2048, 768};
   const std::pair<RECT, WindowPosition> cases[] = {
