@@ -178,7 +178,8 @@ void Win32SettingsFiles::ReplaceWhole(const std::string& named, const std::strin
   }
   // A replace that could not move the new text in may have taken the old file away already
   // (ERROR_UNABLE_TO_MOVE_REPLACEMENT): the temporary is then the only copy and stays.
-  const bool stillThere = calls_.GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+  const bool stillThere = calls_.GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES ||
+                          !Missing(GetLastError());
   if (exists && !stillThere) return;
   calls_.DeleteFileA(temporary.c_str());
   // A file that can be written but not replaced (held by another mount, say) is rewritten.
@@ -209,8 +210,9 @@ Win32SettingsFiles::Written Win32SettingsFiles::WriteTemporary(const std::string
 }
 
 // Only for a file whose folder takes no new file. The file never stays with part of the new
-// text over the old: if anything fails once the new text is being written (a full disk when it
-// grows, say), the old text is put back; it fits where it was.
+// text over the old: a longer text first makes its room at the end with blanks the reader skips,
+// so a full disk stops there with the old text whole, and if anything fails once the new text is
+// being written, the old text is put back where it was.
 bool Win32SettingsFiles::RewriteInPlace(const std::string& path, const std::string& bytes) {
   Handle file(calls_,
               calls_.CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
@@ -226,6 +228,11 @@ bool Win32SettingsFiles::RewriteInPlace(const std::string& path, const std::stri
     return WriteAll(calls_, file.get(), text.data(), text.size());
   };
   const auto cut = [&](size_t size) { return seek(size) && calls_.SetEndOfFile(file.get()); };
+  if (bytes.size() > old.size() &&
+      !(seek(old.size()) && write(Blanks(bytes, bytes.size() - old.size())))) {
+    cut(old.size());
+    return false;
+  }
   // Blanks after a shorter text cover the old one's end until the cut.
   const size_t covered = old.size() > bytes.size() ? old.size() - bytes.size() : 0;
   if (seek(0) && write(bytes + Blanks(bytes, covered)) && cut(bytes.size()) &&

@@ -474,20 +474,29 @@ TEST_F(SaveFailuresTest, NoFailingCallAndNoEndBetweenCallsLosesTheFile) {
     const char* staleTemporary;  // a hidden one a killed save left
     bool noNewFile, heldAtSave;
     std::string entry;  // the run's history entry: the text grows, or shrinks
+    bool takesText;     // whether the place takes a new text at all
   };
-  const std::string shorter = "C:\\a.exe", longer(300, 'o');
+  const std::string shorter = "C:\\a.exe", longer(300, 'o'), pages(5000, 'p');
   // A long value that the save writes short.
   const std::string oldLong =
       "[Main]\r\nLeft=" + std::string(300, '0') + "5\r\n" + std::string(kOld).substr(8);
+  // clang-format off
   const Path paths[] = {
-      {"new file", std::nullopt, "", 0, nullptr, false, false, shorter},
-      {"existing file", kOld, "", 0, "stale", false, false, shorter},
-      {"hidden file", kOld, "", FILE_ATTRIBUTE_HIDDEN, nullptr, false, false, shorter},
-      {"linked file", kOld, "link", 0, nullptr, false, false, shorter},
-      {"no new file, text grows", kOld, "", 0, nullptr, true, false, longer},
-      {"no new file, text shrinks", oldLong, "", 0, nullptr, true, false, shorter},
-      {"held at the save", kOld, "", 0, nullptr, false, true, shorter},
+      {"new file", std::nullopt, "", 0, nullptr, false, false, shorter, true},
+      {"existing file", kOld, "", 0, "stale", false, false, shorter, true},
+      {"hidden file", kOld, "", FILE_ATTRIBUTE_HIDDEN, nullptr, false, false, shorter, true},
+      {"linked file", kOld, "link", 0, nullptr, false, false, shorter, true},
+      {"no new file, text grows", kOld, "", 0, nullptr, true, false, longer, true},
+      {"no new file, text shrinks", oldLong, "", 0, nullptr, true, false, shorter, true},
+      {"held at the save", kOld, "", 0, nullptr, false, true, shorter, true},
+      // The places only the platform makes; a growing text needs more than the full disks' page.
+      {"read-only folder", kOld, "read-only folder", 0, nullptr, false, false, pages, true},
+      {"read-only file", kOld, "read-only file", 0, nullptr, false, false, shorter, false},
+      {"full disk", kOld, "full disk", 0, nullptr, false, false, pages, false},
+      {"full disk, no new file", kOld, "full disk, no new file", 0, nullptr, false, false, pages,
+       false},
   };
+  // clang-format on
   int walked = 0, tried = 0, ended = 0, lostToFailures = 0, lostToEnds = 0;
   for (const Path& p : paths) {
     Place place =
@@ -496,6 +505,10 @@ TEST_F(SaveFailuresTest, NoFailingCallAndNoEndBetweenCallsLosesTheFile) {
       std::printf("save failures: %s not walked: %s\n", p.name, place.skipped.c_str());
       continue;
     }
+    struct CleanUp {  // whatever the checks find: a place left read-only breaks the next run
+      const Place& place;
+      ~CleanUp() { SetFileAttributesA(place.path.c_str(), FILE_ATTRIBUTE_NORMAL); }
+    } cleanUp{place};
     const std::string file = place.File();
     const std::string temporary = win32::Win32SettingsFiles::TemporaryPathFor(file);
     const auto arm = [&](int at, bool kill) {
@@ -506,8 +519,11 @@ TEST_F(SaveFailuresTest, NoFailingCallAndNoEndBetweenCallsLosesTheFile) {
       if (p.heldAtSave) walk.heldAtSave = file;
       if (!place.target.empty()) walk.link = place.path;
     };
-    // The whole save once, without a fault: the new text, and how many calls it takes.
+    // The whole save once, without a fault: the new text, and how many calls it takes. A place
+    // the test may not write keeps what it holds.
     Restore(place, p.old, p.staleTemporary);
+    const std::optional<std::string> old =
+        FileExists(file) ? std::optional(ReadBytes(file)) : std::nullopt;
     const std::vector<std::string> oldReads = ReadsAtStart(files, codec, place.path);
     arm(0, false);
     Run(place.path, p.entry);
@@ -515,7 +531,7 @@ TEST_F(SaveFailuresTest, NoFailingCallAndNoEndBetweenCallsLosesTheFile) {
     walk.heldAtSave.clear();  // another program holds it no longer
     const std::string saved = ReadBytes(file);
     const std::vector<std::string> newReads = ReadsAtStart(files, codec, place.path);
-    ASSERT_EQ(newReads[2], p.entry) << p.name;
+    ASSERT_EQ(newReads[2] == p.entry, p.takesText) << p.name;
     EXPECT_FALSE(FileExists(temporary)) << p.name;
     if (p.attribute) {
       EXPECT_TRUE(GetFileAttributesA(place.path.c_str()) & p.attribute) << p.name;
@@ -523,7 +539,7 @@ TEST_F(SaveFailuresTest, NoFailingCallAndNoEndBetweenCallsLosesTheFile) {
     ++walked;
     for (const bool kill : {false, true}) {
       for (int at = 1; at <= calls; ++at) {
-        Restore(place, p.old, p.staleTemporary);
+        Restore(place, old, p.staleTemporary);
         arm(at, kill);
         try {
           Run(place.path, p.entry);
@@ -538,7 +554,9 @@ TEST_F(SaveFailuresTest, NoFailingCallAndNoEndBetweenCallsLosesTheFile) {
         if (!kill) {
           // A temporary stays only where the save could not delete it, or could not see it.
           const bool stale = p.staleTemporary && ReadBytes(temporary) == kStaleText;
-          whole = whole && (bytes == p.old.value_or("") || bytes == saved) &&
+          // Blanks the reader skips may follow the old text where its room could not be cut.
+          const std::string text = bytes.substr(0, bytes.find_last_not_of(' ') + 1);
+          whole = whole && (text == old.value_or("") || bytes == saved) &&
                   (failed == "DeleteFileA" || stale || !FileExists(temporary));
         } else {
           Run(place.path, p.entry);  // the next save, without a fault
@@ -554,8 +572,7 @@ TEST_F(SaveFailuresTest, NoFailingCallAndNoEndBetweenCallsLosesTheFile) {
         }
       }
     }
-    Restore(place, p.old, nullptr);
-    SetFileAttributesA(place.path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    Restore(place, old, nullptr);
   }
   std::printf("save failures: %d paths, %d failing calls tried, %d lost\n", walked, tried,
               lostToFailures);
@@ -563,47 +580,6 @@ TEST_F(SaveFailuresTest, NoFailingCallAndNoEndBetweenCallsLosesTheFile) {
               lostToEnds);
   EXPECT_EQ(lostToFailures + lostToEnds, 0);
 }
-
-// The places only the platform itself makes: wherever the file is, a save leaves the new text or
-// the old, whole, where the file takes none, and leaves no temporary file.
-struct SaveCase {
-  const char* name;
-  bool takesText;
-};
-
-class SaveTest : public ::testing::TestWithParam<SaveCase> {};
-
-TEST_P(SaveTest, LeavesTheNewTextOrTheOldWhole) {
-  const auto [name, takesText] = GetParam();
-  const Place c = PlaceNamed(name, ProgramFolder());
-  if (!c.skipped.empty()) GTEST_SKIP() << name << ": " << c.skipped;
-  const std::string temporary = win32::Win32SettingsFiles::TemporaryPathFor(c.File());
-  struct CleanUp {  // whatever the checks find: a place left read-only breaks the next run
-    const Place& c;
-    ~CleanUp() { SetFileAttributesA(c.path.c_str(), FILE_ATTRIBUTE_NORMAL); }
-  } cleanUp{c};
-  WriteBytes(c.path, kOld);  // not into a read-only file
-  if (c.attribute) SetFileAttributesA(c.path.c_str(), c.attribute);
-  const std::string before = ReadBytes(c.path);
-  // Longer than a page of the full memory file systems.
-  const std::string grown = std::string(kOld) + "[MRU]\r\nMRU0=" + std::string(5000, 'x') + "\r\n";
-  win32::Win32SettingsFiles files;
-  files.ReplaceWhole(c.path, grown);
-  EXPECT_EQ(ReadBytes(c.File()), takesText ? grown : before);
-  EXPECT_FALSE(FileExists(temporary));
-}
-
-INSTANTIATE_TEST_SUITE_P(Places, SaveTest,
-                         ::testing::Values(SaveCase{"read-only folder", true},
-                                           SaveCase{"read-only file", false},
-                                           SaveCase{"full disk", false},
-                                           SaveCase{"full disk, no new file", false}),
-                         [](const auto& info) {  // test names take no spaces or dashes
-                           std::string name = info.param.name;
-                           for (char& c : name)
-                             c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-                           return name;
-                         });
 
 TEST(Win32Environment, ExpandsWholeAndLeavesAnUnsetReference) {
   const std::string longValue(1000, 'e');
