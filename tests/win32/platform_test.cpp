@@ -203,22 +203,6 @@ TEST_F(SettingsFilesTest, ReadsAndSavesLikeTheProfileFunctionsForGeneratedFiles)
   }
 }
 
-// About 500 KB: the file is read in many pieces and written whole.
-TEST_F(SettingsFilesTest, TenThousandEntriesSaveAndLoadWhole) {
-  const std::string path = folder + "big.ini";
-  DeleteFileA(path.c_str());
-  FakeHistory history;
-  for (int i = 0; i < 10000; ++i) {
-    history.entries.push_back("\"C:\\Program Files\\App " + std::to_string(i) + "\\app.exe\" -x");
-  }
-  BufferedSettingsStore saving(files, codec);
-  SaveHistory(saving, path, history);
-  saving.CommitSettings(path);
-  EXPECT_EQ(ProfileRead(path, "MRU", "MRU9999"), history.entries.back());
-  BufferedSettingsStore loading(files, codec);
-  EXPECT_EQ(loading.ReadSettingText(path, "MRU", "MRU9999", ""), history.entries.back());
-}
-
 // The file calls as Windows answers them, each of which a walk can make fail in turn or end the
 // process at. Windows refuses what Wine lets pass: writing over a hidden or system file with
 // other attributes. A place's own rules stand beside: a folder that takes no new file, a file
@@ -274,10 +258,20 @@ HANDLE WINAPI CreateFileLikeWindows(LPCSTR name, DWORD access, DWORD share,
   return CreateFileA(name, access, share, security, creation, flags, templateFile);
 }
 
-BOOL WINAPI ReadFileFaulty(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED o) {
-  if (Fails("ReadFile", ERROR_LOCK_VIOLATION)) return FALSE;
-  return ReadFile(file, buffer, size, read, o);
-}
+// The system's call, or `kName` failing with `kError` where the walk is at it.
+template <auto kCall, DWORD kError, const char* kName>
+struct Faulty;
+template <typename R, typename... A, R (WINAPI* win32::FileCalls::*kCall)(A...), DWORD kError,
+          const char* kName>
+struct Faulty<kCall, kError, kName> {
+  static R WINAPI Call(A... args) {
+    return Fails(kName, kError) ? R{} : (win32::SystemFileCalls().*kCall)(args...);
+  }
+};
+constexpr char kRead[] = "ReadFile", kFlush[] = "FlushFileBuffers", kSeek[] = "SetFilePointerEx",
+               kCut[] = "SetEndOfFile", kSetAttributes[] = "SetFileAttributesA",
+               kMove[] = "MoveFileExA", kDelete[] = "DeleteFileA",
+               kFinal[] = "GetFinalPathNameByHandleA";
 
 // A full disk takes part of a write.
 BOOL WINAPI WriteFileFaulty(HANDLE file, LPCVOID data, DWORD size, LPDWORD written,
@@ -286,19 +280,6 @@ BOOL WINAPI WriteFileFaulty(HANDLE file, LPCVOID data, DWORD size, LPDWORD writt
   WriteFile(file, data, size / 2, written, o);
   SetLastError(ERROR_DISK_FULL);
   return FALSE;
-}
-
-BOOL WINAPI FlushFaulty(HANDLE file) {
-  return !Fails("FlushFileBuffers", ERROR_IO_DEVICE) && FlushFileBuffers(file);
-}
-
-BOOL WINAPI SeekFaulty(HANDLE file, LARGE_INTEGER to, PLARGE_INTEGER at, DWORD method) {
-  return !Fails("SetFilePointerEx", ERROR_IO_DEVICE) && SetFilePointerEx(file, to, at, method);
-}
-
-// Windows refuses to cut a file that another program has mapped.
-BOOL WINAPI CutFaulty(HANDLE file) {
-  return !Fails("SetEndOfFile", ERROR_USER_MAPPED_FILE) && SetEndOfFile(file);
 }
 
 // The handle closes all the same; a late write error is what a close reports.
@@ -315,10 +296,6 @@ DWORD WINAPI AttributesFaulty(LPCSTR name) {
   return link ? attributes | FILE_ATTRIBUTE_REPARSE_POINT : attributes;
 }
 
-BOOL WINAPI SetAttributesFaulty(LPCSTR name, DWORD attributes) {
-  return !Fails("SetFileAttributesA", ERROR_ACCESS_DENIED) && SetFileAttributesA(name, attributes);
-}
-
 // A replace that cannot move the new text in may already have taken the old file away.
 BOOL WINAPI ReplaceFaulty(LPCSTR replaced, LPCSTR replacement, LPCSTR backup, DWORD flags,
                           LPVOID exclude, LPVOID reserved) {
@@ -330,25 +307,17 @@ BOOL WINAPI ReplaceFaulty(LPCSTR replaced, LPCSTR replacement, LPCSTR backup, DW
   return FALSE;
 }
 
-BOOL WINAPI MoveFaulty(LPCSTR from, LPCSTR to, DWORD flags) {
-  return !Fails("MoveFileExA", ERROR_SHARING_VIOLATION) && MoveFileExA(from, to, flags);
-}
-
-BOOL WINAPI DeleteFaulty(LPCSTR name) {
-  return !Fails("DeleteFileA", ERROR_SHARING_VIOLATION) && DeleteFileA(name);
-}
-
-DWORD WINAPI FinalPathFaulty(HANDLE file, LPSTR buffer, DWORD size, DWORD flags) {
-  if (Fails("GetFinalPathNameByHandleA", ERROR_PATH_NOT_FOUND)) return 0;
-  return win32::SystemFileCalls().GetFinalPathNameByHandleA(file, buffer, size, flags);
-}
-
-const win32::FileCalls kCallsLikeWindows{
-    CreateFileLikeWindows, ReadFileFaulty,   WriteFileFaulty,
-    FlushFaulty,           SeekFaulty,       CutFaulty,
-    CloseFaulty,           AttributesFaulty, SetAttributesFaulty,
-    ReplaceFaulty,         MoveFaulty,       DeleteFaulty,
-    FinalPathFaulty};
+using Calls = win32::FileCalls;
+const Calls kCallsLikeWindows{
+    CreateFileLikeWindows, Faulty<&Calls::ReadFile, ERROR_LOCK_VIOLATION, kRead>::Call,
+    WriteFileFaulty, Faulty<&Calls::FlushFileBuffers, ERROR_IO_DEVICE, kFlush>::Call,
+    Faulty<&Calls::SetFilePointerEx, ERROR_IO_DEVICE, kSeek>::Call,
+    // Windows refuses to cut a file that another program has mapped.
+    Faulty<&Calls::SetEndOfFile, ERROR_USER_MAPPED_FILE, kCut>::Call, CloseFaulty, AttributesFaulty,
+    Faulty<&Calls::SetFileAttributesA, ERROR_ACCESS_DENIED, kSetAttributes>::Call, ReplaceFaulty,
+    Faulty<&Calls::MoveFileExA, ERROR_SHARING_VIOLATION, kMove>::Call,
+    Faulty<&Calls::DeleteFileA, ERROR_SHARING_VIOLATION, kDelete>::Call,
+    Faulty<&Calls::GetFinalPathNameByHandleA, ERROR_PATH_NOT_FOUND, kFinal>::Call};
 
 constexpr char kStaleText[] = "left by a killed save";
 constexpr char kOld[] =
@@ -477,7 +446,9 @@ TEST_F(SaveFailuresTest, NoFailingCallAndNoEndBetweenCallsLosesTheFile) {
     bool takesText;     // whether the place takes a new text at all
   };
   const std::string shorter = "C:\\a.exe", longer(300, 'o'), pages(5000, 'p');
-  // A long value that the save writes short.
+  // A long history, about 500 KB, read in many pieces; a long value that the save writes short.
+  std::string oldBig = "[Main]\r\nCount=10000\r\n[MRU]\r\n";
+  for (int i = 0; i < 10000; ++i) oldBig += HistoryKey(i) + "=\"C:\\Program Files\\App\" -x\r\n";
   const std::string oldLong =
       "[Main]\r\nLeft=" + std::string(300, '0') + "5\r\n" + std::string(kOld).substr(8);
   // clang-format off
@@ -489,6 +460,7 @@ TEST_F(SaveFailuresTest, NoFailingCallAndNoEndBetweenCallsLosesTheFile) {
       {"no new file, text grows", kOld, "", 0, nullptr, true, false, longer, true},
       {"no new file, text shrinks", oldLong, "", 0, nullptr, true, false, shorter, true},
       {"held at the save", kOld, "", 0, nullptr, false, true, shorter, true},
+      {"a long history", oldBig, "", 0, nullptr, false, false, shorter, true},
       // The places only the platform makes; a growing text needs more than the full disks' page.
       {"read-only folder", kOld, "read-only folder", 0, nullptr, false, false, pages, true},
       {"read-only file", kOld, "read-only file", 0, nullptr, false, false, shorter, false},
@@ -525,6 +497,9 @@ TEST_F(SaveFailuresTest, NoFailingCallAndNoEndBetweenCallsLosesTheFile) {
     const std::optional<std::string> old =
         FileExists(file) ? std::optional(ReadBytes(file)) : std::nullopt;
     const std::vector<std::string> oldReads = ReadsAtStart(files, codec, place.path);
+    const int oldCount = atoi(ProfileRead(place.path, "Main", "Count").c_str());
+    const std::string last = HistoryKey(std::max(oldCount - 1, 0)), shifted = HistoryKey(oldCount);
+    const std::string oldLast = ProfileRead(place.path, "MRU", last.c_str());
     arm(0, false);
     Run(place.path, p.entry);
     const int calls = walk.calls;
@@ -532,6 +507,11 @@ TEST_F(SaveFailuresTest, NoFailingCallAndNoEndBetweenCallsLosesTheFile) {
     const std::string saved = ReadBytes(file);
     const std::vector<std::string> newReads = ReadsAtStart(files, codec, place.path);
     ASSERT_EQ(newReads[2] == p.entry, p.takesText) << p.name;
+    // As the platform reads it, the whole history moved down by the launch: none was left unread.
+    ASSERT_EQ(atoi(ProfileRead(place.path, "Main", "Count").c_str()), oldCount + p.takesText);
+    if (oldCount) {
+      ASSERT_EQ(ProfileRead(place.path, "MRU", (p.takesText ? shifted : last).c_str()), oldLast);
+    }
     EXPECT_FALSE(FileExists(temporary)) << p.name;
     if (p.attribute) {
       EXPECT_TRUE(GetFileAttributesA(place.path.c_str()) & p.attribute) << p.name;
