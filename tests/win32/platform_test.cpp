@@ -45,9 +45,7 @@ bool FileExists(const std::string& path) {
 
 bool UnderWine() { return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version"); }
 
-constexpr char kDefault[] =
-    "\x01"
-    "default";
+constexpr char kDefault[] = "\001default";
 
 std::string ProfileRead(const std::string& path, const char* section, const char* key) {
   static char buffer[1 << 16];
@@ -58,7 +56,7 @@ std::string ProfileRead(const std::string& path, const char* section, const char
 
 const char* const kSections[] = {"Main", "MRU", "Other", "MRU] x", "Other]", "Absent"};
 const char* const kKeys[] = {"Top",  "Left", "DoClose", "DoMinimize", "Count", "MRU0",
-                             "MRU1", "MRU2", "MRU7",    "#hash",      "Extra"};
+                             "MRU1", "MRU2", "MRU7",    "#hash",      "Extra", "keep"};
 
 // Every key the generated files may hold, in every section they may hold it in: as `store` reads
 // them, or as the platform's own reader does.
@@ -396,18 +394,6 @@ void Restore(const Place& place, const std::optional<std::string>& old,
   }
 }
 
-// Every key a run writes and a line of the user's, as a start would read them.
-std::vector<std::string> ReadsAtStart(SettingsFiles& files, AnsiCodec& codec,
-                                      const std::string& path) {
-  BufferedSettingsStore store(files, codec);
-  std::vector<std::string> reads;
-  for (const auto& [section, key] :
-       {std::pair{"Main", "Top"}, {"Main", "Count"}, {"MRU", "MRU0"}, {"Other", "keep"}}) {
-    reads.push_back(store.ReadSettingText(path, section, key, kDefault));
-  }
-  return reads;
-}
-
 class SaveFailuresTest : public ::testing::Test {
  protected:
   void TearDown() override { walk = Walk{}; }
@@ -423,6 +409,12 @@ class SaveFailuresTest : public ::testing::Test {
     store.WriteSettingText(path, "Main", "Left", "-30");
     SaveHistory(store, path, history);
     store.CommitSettings(path);
+  }
+
+  // Every key a run writes and a line of the user's, as a start reads them.
+  std::vector<std::string> ReadsAtStart(const std::string& path) {
+    BufferedSettingsStore store(files, codec);
+    return ReadsOf(path, &store);
   }
 
   std::string folder = ProgramFolder();
@@ -469,7 +461,7 @@ TEST_F(SaveFailuresTest, NoFailingCallAndNoEndBetweenCallsLosesTheFile) {
        false},
   };
   // clang-format on
-  int walked = 0, tried = 0, ended = 0, lostToFailures = 0, lostToEnds = 0;
+  int walked = 0, tried[2] = {}, lost[2] = {};  // by failing calls, by ends
   for (const Path& p : paths) {
     Place place =
         p.place.empty() ? Place{folder + "walk.ini", "", p.attribute} : PlaceNamed(p.place, folder);
@@ -483,12 +475,12 @@ TEST_F(SaveFailuresTest, NoFailingCallAndNoEndBetweenCallsLosesTheFile) {
     } cleanUp{place};
     const std::string file = place.File();
     const std::string temporary = win32::Win32SettingsFiles::TemporaryPathFor(file);
-    const auto arm = [&](int at, bool kill) {
+    const auto arm = [&](int at, bool kill, bool held) {  // held: another program holds it
       walk = Walk{};
       walk.at = at;
       walk.kill = kill;
       if (p.noNewFile) walk.noNewFileIn = file.substr(0, file.find_last_of('\\') + 1);
-      if (p.heldAtSave) walk.heldAtSave = file;
+      if (held) walk.heldAtSave = file;
       if (!place.target.empty()) walk.link = place.path;
     };
     // The whole save once, without a fault: the new text, and how many calls it takes. A place
@@ -496,17 +488,20 @@ TEST_F(SaveFailuresTest, NoFailingCallAndNoEndBetweenCallsLosesTheFile) {
     Restore(place, p.old, p.staleTemporary);
     const std::optional<std::string> old =
         FileExists(file) ? std::optional(ReadBytes(file)) : std::nullopt;
-    const std::vector<std::string> oldReads = ReadsAtStart(files, codec, place.path);
+    const std::vector<std::string> oldReads = ReadsAtStart(place.path);
     const int oldCount = atoi(ProfileRead(place.path, "Main", "Count").c_str());
     const std::string last = HistoryKey(std::max(oldCount - 1, 0)), shifted = HistoryKey(oldCount);
     const std::string oldLast = ProfileRead(place.path, "MRU", last.c_str());
-    arm(0, false);
+    arm(0, false, p.heldAtSave);
     Run(place.path, p.entry);
     const int calls = walk.calls;
-    walk.heldAtSave.clear();  // another program holds it no longer
+    arm(0, false, false);
     const std::string saved = ReadBytes(file);
-    const std::vector<std::string> newReads = ReadsAtStart(files, codec, place.path);
-    ASSERT_EQ(newReads[2] == p.entry, p.takesText) << p.name;
+    const std::vector<std::string> newReads = ReadsAtStart(place.path);
+    const bool launched = std::count(newReads.begin(), newReads.end(), "MRU/MRU0=" + p.entry);
+    ASSERT_EQ(launched, p.takesText) << p.name;
+    ASSERT_EQ(std::count(newReads.begin(), newReads.end(), "Other/keep=1"),
+              std::count(oldReads.begin(), oldReads.end(), "Other/keep=1"));  // the user's line
     // As the platform reads it, the whole history moved down by the launch: none was left unread.
     ASSERT_EQ(atoi(ProfileRead(place.path, "Main", "Count").c_str()), oldCount + p.takesText);
     if (oldCount) {
@@ -520,16 +515,15 @@ TEST_F(SaveFailuresTest, NoFailingCallAndNoEndBetweenCallsLosesTheFile) {
     for (const bool kill : {false, true}) {
       for (int at = 1; at <= calls; ++at) {
         Restore(place, old, p.staleTemporary);
-        arm(at, kill);
+        arm(at, kill, p.heldAtSave);
         try {
           Run(place.path, p.entry);
         } catch (const Killed&) {
         }
         const std::string failed = walk.failed;
-        arm(0, false);
-        walk.heldAtSave.clear();  // another program holds it no longer
+        arm(0, false, false);
         const std::string bytes = FileExists(file) ? ReadBytes(file) : "";
-        const std::vector<std::string> reads = ReadsAtStart(files, codec, place.path);
+        const std::vector<std::string> reads = ReadsAtStart(place.path);
         bool whole = reads == oldReads || reads == newReads;
         if (!kill) {
           // A temporary stays only where the save could not delete it, or could not see it.
@@ -540,12 +534,11 @@ TEST_F(SaveFailuresTest, NoFailingCallAndNoEndBetweenCallsLosesTheFile) {
                   (failed == "DeleteFileA" || stale || !FileExists(temporary));
         } else {
           Run(place.path, p.entry);  // the next save, without a fault
-          whole =
-              whole && ReadsAtStart(files, codec, place.path) == newReads && !FileExists(temporary);
+          whole = whole && ReadsAtStart(place.path) == newReads && !FileExists(temporary);
         }
-        (kill ? ended : tried) += 1;
+        ++tried[kill];
         if (!whole) {
-          ++(kill ? lostToEnds : lostToFailures);
+          ++lost[kill];
           ADD_FAILURE() << p.name << ": " << (kill ? "ended at " : "failing ") << failed
                         << " (call " << at << " of " << calls << ") left\n"
                         << bytes;
@@ -554,11 +547,11 @@ TEST_F(SaveFailuresTest, NoFailingCallAndNoEndBetweenCallsLosesTheFile) {
     }
     Restore(place, old, nullptr);
   }
-  std::printf("save failures: %d paths, %d failing calls tried, %d lost\n", walked, tried,
-              lostToFailures);
-  std::printf("save ends: %d paths, an end at each of %d calls, %d lost\n", walked, ended,
-              lostToEnds);
-  EXPECT_EQ(lostToFailures + lostToEnds, 0);
+  std::printf("save failures: %d paths, %d failing calls tried, %d lost\n", walked, tried[0],
+              lost[0]);
+  std::printf("save ends: %d paths, an end at each of %d calls, %d lost\n", walked, tried[1],
+              lost[1]);
+  EXPECT_EQ(lost[0] + lost[1], 0);
 }
 
 TEST(Win32Environment, ExpandsWholeAndLeavesAnUnsetReference) {
