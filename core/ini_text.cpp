@@ -168,7 +168,12 @@ IniText::IniText(const std::string& bytes, AnsiCodec& codec) : codec_(codec), by
   while (pos < bytes_.size()) {
     // A line ends at a line feed, a carriage return and line feed, or a lone carriage return, as
     // the reader ends it; each on a character boundary.
-    size_t found = unit == 1 ? std::min(bytes_.find_first_of("\r\n", pos), bytes_.size()) : pos;
+    size_t found = pos;
+    if (unit == 1) {  // a plain scan: find_first_of tries each byte against each end character
+      const auto isEnd = [](char c) { return c == '\r' || c == '\n'; };
+      found = std::find_if(bytes_.begin() + static_cast<std::ptrdiff_t>(pos), bytes_.end(), isEnd) -
+              bytes_.begin();
+    }
     while (unit > 1 && found + unit <= bytes_.size() && bytes_.compare(found, unit, lf_) != 0 &&
            bytes_.compare(found, unit, cr_) != 0) {
       found += unit;
