@@ -15,18 +15,19 @@ KEPT = {".text", ".data", ".rdata", ".eh_frame", ".bss", ".pdata", ".xdata", ".C
 # An input section: its name (or on the line before), address, size and the file it came from.
 INPUT = re.compile(r"^ (?:\S+)?\s+0x[0-9a-f]+\s+0x([0-9a-f]+)\s+(\S.*)$")
 PARTS = (  # the first pattern that matches an input file names its part
-    ("Tovik's own code", r"libtovik_|main\.cpp|terminate\.cpp"),
+    ("Tovik's own code", r"libtovik_|\.cpp\.obj$"),
     ("resources", r"\.res$"),
     ("C++ library", r"libstdc\+\+|libsupc\+\+"),
     ("unwinder", r"libgcc_eh|libgcc_s|libunwind"),
     ("threads (winpthreads)", r"libwinpthread|libpthread"),
     ("C runtime start-up", r"crt\w*\.o|libmingw|libmsvcrt|libgcc\.a|libucrt"),
-    ("import tables", r"lib(kernel32|user32|gdi32|shell32|comdlg32|advapi32)\.a|^dll$"),
+    ("import tables", r"lib(kernel32|user32|gdi32|shell32|comdlg32|advapi32)\.a"),
+    ("relocations (for ASLR)", r"^dll stuff$"),
 )
 
 
 def part_of(source):
-    name = os.path.basename(source.split("(")[0])
+    name = os.path.basename(source.split("(")[0].strip())
     return next((part for part, pattern in PARTS if re.search(pattern, name)), "other")
 
 
