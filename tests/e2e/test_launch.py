@@ -113,8 +113,10 @@ class DllSearch(LauncherTest):
         pathlib.Path(folder, "handlers.reg").write_text("REGEDIT4\r\n" + "".join(
             f"[HKEY_LOCAL_MACHINE\\Software\\Classes\\{key}]\r\n@={quoted(value)}\r\n"
             for key, value in values.items()))
-        subprocess.run([SESSION, "run", "regedit", "/S", winpath(folder + "/handlers.reg")],
-                       env=ENV, check=True)
+        # Each view as the file names it, whatever the loader: a 32-bit regedit would put the
+        # 64-bit names into the 32-bit view.
+        subprocess.run([SESSION, "run", "reg", "import", winpath(folder + "/handlers.reg"),
+                        "/reg:64"], env=ENV, check=True)
         probe("set-text", f'"{document}"')
         keys("Return")
         self.assertEqual(launcher.recorded(), [f'"{launcher.recorder}" "{document}"'])
