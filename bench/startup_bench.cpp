@@ -3,8 +3,8 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <iterator>
 #include <cstdio>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -112,6 +112,7 @@ int main() {
     std::printf("%8zu %10.1f %10.1f %10.1f %12.2f\n", sizes[i], Median(starts) * 1e3,
                 Median(exits) * 1e3, total * 1e3, total / empty);
   }
-  std::printf("Target: 10,000 entries at most 1.1 x the empty history; growth linear in entries.\n");
+  std::printf(
+      "Target: 10,000 entries at most 1.1 x the empty history; growth linear in entries.\n");
   return 0;
 }
