@@ -8,7 +8,7 @@ packages=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine32:i386 wine64 fonts-wine
   xvfb xdotool x11-utils imagemagick
-  clang libclang-rt-14-dev zip python3 python3-xlib
+  clang libclang-rt-dev zip python3 python3-xlib
 )
 
 missing=()
@@ -36,9 +36,10 @@ qemu_wanted() {
 # Read from the one-line sources and the deb822 `.sources` files; empty when there is none.
 backports_source() {
   {
-    cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null |
+    # A machine may have no one-line sources at all: cat then fails, which is no error here.
+    { cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null || true; } |
       sed -nE 's/^deb[[:space:]]+(\[[^]]*\][[:space:]]+)?([^[:space:]]+)[[:space:]]+bookworm[[:space:]].*/deb \1\2 bookworm-backports main/p'
-    cat /etc/apt/sources.list.d/*.sources 2>/dev/null | awk '
+    { cat /etc/apt/sources.list.d/*.sources 2>/dev/null || true; } | awk '
       function flush() {
         if (types ~ /(^| )deb( |$)/ && suites ~ /(^| )bookworm( |$)/ && uri != "")
           print "deb " (key != "" ? "[signed-by=" key "] " : "") uri " bookworm-backports main"
@@ -70,14 +71,20 @@ fi
 
 if qemu_wanted; then
   need_root "qemu's user-mode emulator"
-  backports=/etc/apt/sources.list.d/tovik-backports.list
-  if ! apt-cache policy 2>/dev/null | grep -q bookworm-backports; then
-    backports_source >"$backports"
-  fi
   # Without the recommended qemu-user-binfmt nothing outside the tests' own namespace changes.
-  if ! { apt-get update -q && apt-get install -y -q --no-install-recommends -t bookworm-backports \
-    qemu-user; }; then
-    echo "setup: bookworm-backports is out of reach; using bookworm's slower qemu" >&2
-    apt-get install -y -q --no-install-recommends qemu-user-static
+  if [ "$(. /etc/os-release && echo "${VERSION_CODENAME:-}")" != bookworm ]; then
+    # Later releases carry a qemu recent enough in their own archive.
+    apt-get update -q
+    apt-get install -y -q --no-install-recommends qemu-user
+  else
+    backports=/etc/apt/sources.list.d/tovik-backports.list
+    if ! apt-cache policy 2>/dev/null | grep -q bookworm-backports; then
+      backports_source >"$backports"
+    fi
+    if ! { apt-get update -q && apt-get install -y -q --no-install-recommends \
+      -t bookworm-backports qemu-user; }; then
+      echo "setup: bookworm-backports is out of reach; using bookworm's slower qemu" >&2
+      apt-get install -y -q --no-install-recommends qemu-user-static
+    fi
   fi
 fi
