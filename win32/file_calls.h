@@ -19,6 +19,7 @@ struct FileCalls {
   decltype(&::MoveFileExA) MoveFileExA;
   decltype(&::DeleteFileA) DeleteFileA;
   DWORD(WINAPI* GetFinalPathNameByHandleA)(HANDLE, LPSTR, DWORD, DWORD);
+  decltype(&::Sleep) Sleep;  // the pause before a call is tried again
 };
 
 // The system's own calls.

@@ -55,6 +55,39 @@ bool ReadAll(const FileCalls& calls, HANDLE file, std::string& out) {
 
 bool Missing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
+// Whether a file is there: the attributes call can fail for other reasons (a delete still
+// pending, access denied), and then nobody can tell.
+enum class Presence { kThere, kMissing, kUnknown };
+Presence PresenceOf(const FileCalls& calls, const std::string& path, DWORD* attributes = nullptr) {
+  const DWORD found = calls.GetFileAttributesA(path.c_str());
+  if (attributes) *attributes = found;
+  if (found != INVALID_FILE_ATTRIBUTES) return Presence::kThere;
+  return Missing(GetLastError()) ? Presence::kMissing : Presence::kUnknown;
+}
+
+// Access denied on a file that is there and not read-only: a holder or a pending delete.
+bool HeldOrGoing(const FileCalls& calls, const std::string& path) {
+  DWORD attributes = 0;
+  const Presence presence = PresenceOf(calls, path, &attributes);
+  return presence == Presence::kUnknown ||
+         (presence == Presence::kThere && !(attributes & FILE_ATTRIBUTE_READONLY));
+}
+
+// Whether a text ends at a line end in its own encoding: a save's temporary that an end of the
+// process cut short ends part-way through a line, one that was written whole does not.
+bool EndsAtLineEnd(const std::string& text) {
+  const size_t size = text.size();
+  if (size == 0) return false;
+  const auto lineEnd = [](char c) { return c == '\n' || c == '\r'; };
+  if (text.rfind("\xFF\xFE", 0) == 0) {
+    return size % 2 == 0 && size > 2 && lineEnd(text[size - 2]) && text[size - 1] == '\0';
+  }
+  if (text.rfind("\xFE\xFF", 0) == 0) {
+    return size % 2 == 0 && size > 2 && text[size - 2] == '\0' && lineEnd(text[size - 1]);
+  }
+  return lineEnd(text[size - 1]);
+}
+
 // Blanks in the text's own encoding, which the reader skips at the end of a line or as a line.
 std::string Blanks(const std::string& text, size_t size) {
   std::string blanks(size, ' ');
@@ -77,11 +110,57 @@ DWORD WINAPI FinalPathNameOf(HANDLE file, LPSTR buffer, DWORD size, DWORD flags)
 
 }  // namespace
 
+// Another program (a virus scanner, the search indexer, a sync client) opens a file that was just
+// written, for a moment. A call it refuses is tried again after a pause that grows by 25 ms each
+// time, as long as one read or one save has waited less than a second in all: 8 more tries,
+// 900 ms at most. Errors that do not go away by themselves (a read-only file or folder, a full
+// disk) are not waited on.
+class Patience {
+ public:
+  explicit Patience(const FileCalls& calls) : calls_(calls) {}
+  // After a failed call: true when `error` may pass and the pause was taken. Access denied may
+  // pass only where the caller found a holder or a pending delete that explains it.
+  bool Waited(DWORD error, bool deniedByHolder = false) {
+    const bool passing = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+                         error == ERROR_UNABLE_TO_REMOVE_REPLACED ||
+                         (error == ERROR_ACCESS_DENIED && deniedByHolder);
+    const DWORD pause = kStepMs * (tries_ + 1);
+    if (!passing || waited_ + pause > kBudgetMs) return false;
+    calls_.Sleep(pause);
+    ++tries_;
+    waited_ += pause;
+    return true;
+  }
+  // Makes `call` until it succeeds or its failure is not worth a wait; `explained` tells, after
+  // an access denied, whether a holder may be behind it.
+  template <typename Call, typename Explained>
+  bool Try(Call call, Explained explained) {
+    while (!call()) {
+      const DWORD error = GetLastError();
+      if (!Waited(error, error == ERROR_ACCESS_DENIED && explained())) {
+        SetLastError(error);
+        return false;
+      }
+    }
+    return true;
+  }
+  template <typename Call>
+  bool Try(Call call) {
+    return Try(call, [] { return false; });
+  }
+
+ private:
+  static constexpr DWORD kStepMs = 25, kBudgetMs = 1000;
+  const FileCalls& calls_;
+  DWORD tries_ = 0, waited_ = 0;
+};
+
 const FileCalls& SystemFileCalls() {
   static const FileCalls calls{
-      ::CreateFileA,  ::ReadFile,    ::WriteFile,          ::FlushFileBuffers,   ::SetFilePointerEx,
-      ::SetEndOfFile, ::CloseHandle, ::GetFileAttributesA, ::SetFileAttributesA, ::ReplaceFileA,
-      ::MoveFileExA,  ::DeleteFileA, FinalPathNameOf};
+      ::CreateFileA,        ::ReadFile,     ::WriteFile,   ::FlushFileBuffers,
+      ::SetFilePointerEx,   ::SetEndOfFile, ::CloseHandle, ::GetFileAttributesA,
+      ::SetFileAttributesA, ::ReplaceFileA, ::MoveFileExA, ::DeleteFileA,
+      FinalPathNameOf,      ::Sleep};
   return calls;
 }
 std::string Win32AnsiCodec::WideToAnsi(const std::u16string& text) {
@@ -103,16 +182,37 @@ std::u16string Win32AnsiCodec::AnsiToWide(const std::string& text) {
   return out;
 }
 
-FileRead Win32SettingsFiles::ReadWhole(const std::string& path) {
-  Handle file(calls_, calls_.CreateFileA(path.c_str(), GENERIC_READ,
-                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid()) {
-    return {Missing(GetLastError()) ? FileRead::Kind::kMissing : FileRead::Kind::kUnreadable, {}};
-  }
-  FileRead result{FileRead::Kind::kWhole, {}};
-  if (!ReadAll(calls_, file.get(), result.bytes)) return {FileRead::Kind::kUnreadable, {}};
+// Reads the whole file, waiting a moment for a program that holds it.
+FileRead Win32SettingsFiles::ReadFrom(const std::string& path, Patience& patience) {
+  FileRead result{FileRead::Kind::kMissing, {}};
+  patience.Try([&] {
+    result = {FileRead::Kind::kWhole, {}};
+    Handle file(calls_, calls_.CreateFileA(path.c_str(), GENERIC_READ,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file.valid() && ReadAll(calls_, file.get(), result.bytes)) return true;
+    const DWORD error = GetLastError();
+    result = {
+        Missing(error) && !file.valid() ? FileRead::Kind::kMissing : FileRead::Kind::kUnreadable,
+        {}};
+    SetLastError(error);
+    return false;
+  });
   return result;
+}
+
+FileRead Win32SettingsFiles::ReadWhole(const std::string& path) {
+  Patience patience(calls_);
+  FileRead read = ReadFrom(path, patience);
+  if (read.kind != FileRead::Kind::kMissing) return read;
+  // No file, but a whole temporary: a save that could not move its text into place left it, the
+  // last save there is. It is put in place, or read where it is while it cannot be moved.
+  const std::string temporary = TemporaryPathFor(path);
+  FileRead last = ReadFrom(temporary, patience);
+  if (last.kind != FileRead::Kind::kWhole || !EndsAtLineEnd(last.bytes)) return read;
+  patience.Try(
+      [&] { return calls_.MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH); });
+  return last;
 }
 
 // The file a path names in the end, through any symbolic link, so that a save replaces the
@@ -134,89 +234,155 @@ std::optional<std::string> Win32SettingsFiles::FinalPathOf(const std::string& pa
     }
     buffer.resize(length + 1);
   }
-  const DWORD attributes = calls_.GetFileAttributesA(path.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+  // A file that is not there is made where it is named; one that cannot be told may be a link.
+  DWORD attributes = 0;
+  const Presence presence = PresenceOf(calls_, path, &attributes);
+  if (presence == Presence::kUnknown ||
+      (presence == Presence::kThere && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))) {
     return std::nullopt;
   }
   return path;
 }
 
 void Win32SettingsFiles::ReplaceWhole(const std::string& named, const std::string& bytes) {
+  // A link whose file cannot be told keeps what it has: replacing it would put a plain file in
+  // the link's place.
   const std::optional<std::string> final = FinalPathOf(named);
-  if (!final) {
-    RewriteInPlace(named, bytes);  // written through the link, which stays
-    return;
-  }
+  if (!final) return;
   const std::string& path = *final;
   const std::string temporary = TemporaryPathFor(path);
+  Patience patience(calls_);
+  const auto moveIn = [&](DWORD flags) {
+    return patience.Try(
+        [&] {
+          return calls_.MoveFileExA(temporary.c_str(), path.c_str(),
+                                    flags | MOVEFILE_WRITE_THROUGH);
+        },
+        [&] { return HeldOrGoing(calls_, path); });
+  };
+  DWORD attributes = 0;
+  Presence presence = PresenceOf(calls_, path, &attributes);
+  if (presence == Presence::kMissing) {
+    // The last save may be only in the temporary: it goes into place before anything may write
+    // over it, or this save is not made.
+    FileRead last = ReadFrom(temporary, patience);
+    if (last.kind == FileRead::Kind::kUnreadable) return;
+    if (last.kind == FileRead::Kind::kWhole && EndsAtLineEnd(last.bytes)) {
+      if (!moveIn(0)) return;
+      presence = PresenceOf(calls_, path, &attributes);
+    }
+  }
   // An existing file keeps its attributes (hidden, say): the new text has them from its
   // creation, so no moment shows the file without them.
-  const DWORD attributes = calls_.GetFileAttributesA(path.c_str());
-  const bool exists = attributes != INVALID_FILE_ATTRIBUTES || !Missing(GetLastError());
   constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                           FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-  const DWORD kept = attributes == INVALID_FILE_ATTRIBUTES ? 0 : attributes & kKept;
-  switch (WriteTemporary(temporary, bytes, kept)) {
+  const bool exists = presence != Presence::kMissing;
+  const DWORD kept = presence == Presence::kThere ? attributes & kKept : 0;
+  switch (WriteTemporary(temporary, bytes, kept, patience)) {
     case Written::kNoNewFile:
       // The folder takes no new file; the file itself may still take its new text.
-      if (exists) RewriteInPlace(path, bytes);
+      if (exists) RewriteInPlace(path, bytes, patience);
+      return;
+    case Written::kNotCreated:
       return;
     case Written::kFailed:
-      calls_.DeleteFileA(temporary.c_str());
+      patience.Try([&] { return calls_.DeleteFileA(temporary.c_str()); });
       return;
     case Written::kWhole:
       break;
   }
-  // Replacing keeps the file's permissions where the platform can; a new file is moved.
-  if (exists && calls_.ReplaceFileA(path.c_str(), temporary.c_str(), nullptr,
-                                    REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
+  // Replacing keeps the file's permissions where the platform can; a new file is moved. A
+  // replace that fails with the old file still in place has changed nothing and is tried again.
+  bool replaced = false;
+  if (exists) {
+    patience.Try(
+        [&] {
+          replaced = calls_.ReplaceFileA(path.c_str(), temporary.c_str(), nullptr,
+                                         REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr);
+          const DWORD error = GetLastError();
+          if (replaced || PresenceOf(calls_, path) != Presence::kThere) return true;
+          SetLastError(error);
+          return false;
+        },
+        [&] { return HeldOrGoing(calls_, path); });
+    if (replaced) return;
+  }
+  // A replace may have taken the old file away without moving the new text in
+  // (ERROR_UNABLE_TO_MOVE_REPLACEMENT and its like): the temporary is then the only copy. It is
+  // moved into place, or kept for the next start, which reads it.
+  presence = PresenceOf(calls_, path);
+  if (presence != Presence::kThere) {
+    if (presence == Presence::kMissing) moveIn(0);
     return;
   }
-  if (calls_.MoveFileExA(temporary.c_str(), path.c_str(),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    return;
+  // The old file is whole and this save's text could not take its place: the file stays as it
+  // was and this run's changes are lost, as in a folder that cannot be written.
+  if (!moveIn(MOVEFILE_REPLACE_EXISTING)) {
+    patience.Try([&] { return calls_.DeleteFileA(temporary.c_str()); });
   }
-  // A replace that could not move the new text in may have taken the old file away already
-  // (ERROR_UNABLE_TO_MOVE_REPLACEMENT): the temporary is then the only copy and stays.
-  const bool stillThere = calls_.GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES ||
-                          !Missing(GetLastError());
-  if (exists && !stillThere) return;
-  calls_.DeleteFileA(temporary.c_str());
-  // A file that can be written but not replaced (held by another mount, say) is rewritten.
-  if (stillThere) RewriteInPlace(path, bytes);
 }
 
 Win32SettingsFiles::Written Win32SettingsFiles::WriteTemporary(const std::string& temporary,
                                                                const std::string& bytes,
-                                                               DWORD attributes) {
+                                                               DWORD attributes,
+                                                               Patience& patience) {
   const auto create = [&] {
     return calls_.CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               attributes ? attributes : FILE_ATTRIBUTE_NORMAL, nullptr);
   };
   HANDLE created = create();
-  if (created == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED &&
-      calls_.GetFileAttributesA(temporary.c_str()) != INVALID_FILE_ATTRIBUTES) {
-    // A killed save's temporary that is hidden, system or read-only refuses to be written over
-    // with other attributes: it goes first.
-    calls_.SetFileAttributesA(temporary.c_str(), FILE_ATTRIBUTE_NORMAL);
-    calls_.DeleteFileA(temporary.c_str());
+  DWORD found = 0;
+  if (created == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
+    if (PresenceOf(calls_, temporary, &found) == Presence::kThere &&
+        (found & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY))) {
+      // A killed save's temporary that is hidden, system or read-only refuses to be written
+      // over with other attributes: it goes first.
+      calls_.SetFileAttributesA(temporary.c_str(), FILE_ATTRIBUTE_NORMAL);
+      calls_.DeleteFileA(temporary.c_str());
+      created = create();
+    } else {
+      SetLastError(ERROR_ACCESS_DENIED);
+    }
+  }
+  // Access denied with a temporary there: one that is held, or whose delete is pending, is
+  // waited for. None there: the folder refuses a new file.
+  while (created == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    const bool there =
+        error == ERROR_ACCESS_DENIED && PresenceOf(calls_, temporary) != Presence::kMissing;
+    if (!patience.Waited(error, there)) {
+      SetLastError(error);
+      break;
+    }
     created = create();
   }
   Handle file(calls_, created);
-  if (!file.valid()) return Written::kNoNewFile;
+  if (!file.valid()) {
+    // Only a folder that refuses a new file, with no temporary to blame, is rewritten in place.
+    const DWORD error = GetLastError();
+    const bool refused = error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT;
+    return refused && PresenceOf(calls_, temporary) == Presence::kMissing ? Written::kNoNewFile
+                                                                          : Written::kNotCreated;
+  }
   const bool whole = WriteAll(calls_, file.get(), bytes.data(), bytes.size()) &&
                      calls_.FlushFileBuffers(file.get());
   return file.Close() && whole ? Written::kWhole : Written::kFailed;
 }
 
 // Only for a file whose folder takes no new file. The file never stays with part of the new
-// text over the old: a longer text first makes its room at the end with blanks the reader skips,
-// so a full disk stops there with the old text whole, and if anything fails once the new text is
-// being written, the old text is put back where it was.
-bool Win32SettingsFiles::RewriteInPlace(const std::string& path, const std::string& bytes) {
-  Handle file(calls_,
-              calls_.CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+// text over the old while the system runs: a longer text first makes its room at the end with
+// blanks the reader skips, so a full disk stops there with the old text whole, and if anything
+// fails once the new text is being written, the old text is put back where it was. A power cut
+// while the new text goes over the old can leave some of the file's pages new and some old.
+bool Win32SettingsFiles::RewriteInPlace(const std::string& path, const std::string& bytes,
+                                        Patience& patience) {
+  HANDLE opened = INVALID_HANDLE_VALUE;
+  patience.Try([&] {
+    opened = calls_.CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return opened != INVALID_HANDLE_VALUE;
+  });
+  Handle file(calls_, opened);
   std::string old;
   if (!file.valid() || !ReadAll(calls_, file.get(), old)) return false;
   const auto seek = [&](size_t offset) {
@@ -228,8 +394,10 @@ bool Win32SettingsFiles::RewriteInPlace(const std::string& path, const std::stri
     return WriteAll(calls_, file.get(), text.data(), text.size());
   };
   const auto cut = [&](size_t size) { return seek(size) && calls_.SetEndOfFile(file.get()); };
+  // The room is on the disk before any of the old text is written over.
   if (bytes.size() > old.size() &&
-      !(seek(old.size()) && write(Blanks(bytes, bytes.size() - old.size())))) {
+      !(seek(old.size()) && write(Blanks(bytes, bytes.size() - old.size())) &&
+        calls_.FlushFileBuffers(file.get()))) {
     cut(old.size());
     return false;
   }
@@ -239,7 +407,13 @@ bool Win32SettingsFiles::RewriteInPlace(const std::string& path, const std::stri
       calls_.FlushFileBuffers(file.get())) {
     return true;
   }
-  if (seek(0) && write(old) && cut(old.size())) calls_.FlushFileBuffers(file.get());
+  // A device that has just failed a write may fail the first try to put the old text back.
+  // Blanks cover a longer new text's end until the cut.
+  const std::string restored =
+      old + Blanks(old, bytes.size() > old.size() ? bytes.size() - old.size() : 0);
+  for (int tries = 0; tries < 3; ++tries) {
+    if (seek(0) && write(restored) && cut(old.size()) && calls_.FlushFileBuffers(file.get())) break;
+  }
   return false;
 }
 

@@ -8,6 +8,8 @@
 
 namespace tovik::win32 {
 
+class Patience;
+
 class Win32AnsiCodec : public AnsiCodec {
  public:
   std::string WideToAnsi(const std::u16string& text) override;
@@ -22,10 +24,13 @@ class Win32SettingsFiles : public SettingsFiles {
   static std::string TemporaryPathFor(const std::string& path) { return path + ".tmp"; }
 
  private:
-  enum class Written { kWhole, kNoNewFile, kFailed };
+  // kNotCreated: no temporary was made, and the folder is not known to refuse a new file.
+  enum class Written { kWhole, kNoNewFile, kNotCreated, kFailed };
+  FileRead ReadFrom(const std::string& path, Patience& patience);
   std::optional<std::string> FinalPathOf(const std::string& path);
-  Written WriteTemporary(const std::string& temporary, const std::string& bytes, DWORD attributes);
-  bool RewriteInPlace(const std::string& path, const std::string& bytes);
+  Written WriteTemporary(const std::string& temporary, const std::string& bytes, DWORD attributes,
+                         Patience& patience);
+  bool RewriteInPlace(const std::string& path, const std::string& bytes, Patience& patience);
 
   const FileCalls& calls_;
 };
