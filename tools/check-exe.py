@@ -2,7 +2,9 @@
 """Checks a built tovik.exe's manifest and version resource against what it must carry: the
 version 6 common controls for the exe's own architecture and nothing else declared (no execution
 level, no DPI awareness, no supported-OS list), the identity 1.0.0.0 with a short description, and
-the version numbers of res/version.h. Reads the PE file itself, so it runs anywhere.
+the version numbers of res/version.h; and the graphical subsystem at a version below 6.0, which
+gives the window the client area its fixed sizes were made for. Reads the PE file itself, so it
+runs anywhere.
     check-exe.py EXE...
 """
 import os
@@ -15,6 +17,13 @@ ARCHITECTURES = {0x14C: "X86", 0x8664: "amd64", 0xAA64: "arm64"}
 RT_VERSION, RT_MANIFEST = 16, 24
 NS = "{urn:schemas-microsoft-com:asm.v1}"
 VERSION_H = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "res", "version.h")
+
+
+def subsystem(data):
+    """The subsystem, its version and the operating system version from the optional header."""
+    optional = struct.unpack_from("<I", data, 0x3C)[0] + 24
+    os_major, os_minor, _, _, major, minor = struct.unpack_from("<6H", data, optional + 40)
+    return struct.unpack_from("<H", data, optional + 68)[0], (major, minor), (os_major, os_minor)
 
 
 def resources(data):
@@ -57,6 +66,10 @@ def problems(path):
     defined = dict(re.findall(r'#define TOVIK_VERSION_(\w+) "?([^"\n]*)"?', open(VERSION_H).read()))
     numbers = tuple(int(defined[k]) for k in ("MAJOR", "MINOR", "PATCH", "BUILD"))
     wrong = []
+    kind, version, _ = subsystem(data)
+    if kind != 2 or version >= (6, 0):
+        wrong.append(f"subsystem {kind} version {version[0]}.{version[1]}, not the graphical one "
+                     "below 6.0")
     version = found.get((RT_VERSION, 1))
     if version is None:
         wrong.append("no version resource")
@@ -98,5 +111,7 @@ for exe in sys.argv[1:]:
         print(f"check-exe: {exe}: " + "; ".join(wrong))
         status = 1
     else:
-        print(f"check-exe: {exe}: {arch}, version resource and manifest as they must be")
+        _, version, os_version = subsystem(open(exe, "rb").read())
+        print(f"check-exe: {exe}: {arch}, subsystem {version[0]}.{version[1]} (system "
+              f"{os_version[0]}.{os_version[1]}), version resource and manifest as they must be")
 sys.exit(status)
