@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -77,12 +78,9 @@ void End(Started& started, bool viaCancel) {
 // The performance counter the recorder logged at its start.
 long long ReadStamp(const std::string& path) {
   for (int i = 0; i < 5000; ++i) {
-    if (FILE* in = std::fopen(path.c_str(), "r")) {
-      long long stamp = 0;
-      const int read = std::fscanf(in, "%*d %lld", &stamp);
-      std::fclose(in);
-      if (read == 1) return stamp;
-    }
+    std::ifstream in(path);
+    long long pid = 0, stamp = 0;
+    if (in >> pid >> stamp) return stamp;
     Sleep(1);
   }
   return 0;

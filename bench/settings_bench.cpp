@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -45,9 +46,7 @@ void WriteFile(const std::string& path, size_t entries) {
   std::string text = "[Main]\r\nTop=100\r\nLeft=100\r\nDoClose=0\r\nDoMinimize=0\r\nCount=" +
                      std::to_string(entries) + "\r\n[MRU]\r\n";
   for (size_t i = 0; i < entries; ++i) text += tovik::HistoryKey(i) + "=" + Entry(i) + "\r\n";
-  FILE* out = std::fopen(path.c_str(), "wb");
-  std::fwrite(text.data(), 1, text.size(), out);
-  std::fclose(out);
+  std::ofstream(path, std::ios::binary) << text;
 }
 
 // Start-up's reads: the four options, Count, then every entry.

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -30,9 +31,7 @@ void WriteSettings(const std::string& path, size_t entries) {
     text += "MRU" + std::to_string(i) + "=\"C:\\Program Files\\Vendor\\tool.exe\" --item " +
             std::to_string(i) + "\r\n";
   }
-  FILE* out = std::fopen(path.c_str(), "wb");
-  std::fwrite(text.data(), 1, text.size(), out);
-  std::fclose(out);
+  std::ofstream(path, std::ios::binary) << text;
 }
 
 struct Run {

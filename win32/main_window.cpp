@@ -177,7 +177,8 @@ void Win32Window::RegisterMainClass() {
   s.windowClass.lpfnWndProc = MainWindowProc;
   s.windowClass.hInstance = s.instance;
   s.windowClass.hIcon = LoadIconA(s.instance, "MAINICON");
-  s.windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+  // IDC_ARROW in its 8-bit form: the macro follows UNICODE, and this program uses the A calls.
+  s.windowClass.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));
   s.windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   s.windowClass.lpszClassName = kClassName;
   // Without its class the window never appears and the process would wait unseen.

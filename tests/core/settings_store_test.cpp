@@ -100,6 +100,7 @@ TEST(BufferedSettingsStore, AFileThatCannotBeReadAtTheSaveKeepsItsOtherLines) {
     std::optional<std::string> atStart;  // nullopt: missing
     bool unreadableAtStart, unreadableAtSave;
     std::optional<std::string> after;  // nullopt: the file is left alone
+    bool readBack = false;             // the write read back, the file as it was at the save
   };
   const Case cases[] = {
       {"read whole at start", kOther, false, true, "[Other]\r\nkeep=1\r\n[Main]\r\nTop=8\r\n"},
@@ -107,6 +108,9 @@ TEST(BufferedSettingsStore, AFileThatCannotBeReadAtTheSaveKeepsItsOtherLines) {
       {"missing at start", std::nullopt, false, true, std::nullopt},
       // The history start-up could not read is still in the file: this run never saw it.
       {"unreadable at start only", kOther, true, false, std::nullopt},
+      // What the store lets a caller read back, it saves.
+      {"read back before the save", kOther, false, false,
+       "[Other]\r\nkeep=1\r\n[Main]\r\nTop=8\r\n", true},
   };
   for (const Case& c : cases) {
     MemoryFiles files;
@@ -115,7 +119,11 @@ TEST(BufferedSettingsStore, AFileThatCannotBeReadAtTheSaveKeepsItsOtherLines) {
     BufferedSettingsStore store(files, codec);
     EXPECT_EQ(store.ReadSettingText("s", "Main", "Top", "100"), "100") << c.name;
     store.WriteSettingText("s", "Main", "Top", "8");
-    files.bytes = "[Other]\r\nkeep=1\r\nnewer=2\r\n";  // there, but held by another program
+    if (c.readBack) {
+      EXPECT_EQ(store.ReadSettingText("s", "Main", "Top", "100"), "8") << c.name;
+    } else {
+      files.bytes = "[Other]\r\nkeep=1\r\nnewer=2\r\n";  // there, but held by another program
+    }
     files.unreadable = c.unreadableAtSave;
     store.CommitSettings("s");
     EXPECT_EQ(files.replaces, c.after ? 1 : 0) << c.name;

@@ -46,6 +46,14 @@ bool FileExists(const std::string& path) {
 
 bool UnderWine() { return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version"); }
 
+// An environment variable's value, or nullopt when it is not set.
+std::optional<std::string> Environment(const char* name) {
+  char value[MAX_PATH * 4];
+  const DWORD length = GetEnvironmentVariableA(name, value, sizeof value);
+  if (length == 0 || length >= sizeof value) return std::nullopt;
+  return std::string(value, length);
+}
+
 constexpr char kDefault[] = "\001default";
 
 std::string ProfileRead(const std::string& path, const char* section, const char* key) {
@@ -130,13 +138,16 @@ class FileGenerator {
 // The file in the system code page (0), UTF-8 with its mark (1) or UTF-16 with its mark (2).
 std::string Encoded(const std::string& ansi, unsigned kind) {
   if (kind == 0) return ansi;
+  // The generated files are far below 2 GB: every size fits the calls' int.
+  const int size = static_cast<int>(ansi.size());
   std::wstring wide(ansi.size(), L'\0');
-  wide.resize(MultiByteToWideChar(CP_ACP, 0, ansi.data(), ansi.size(), wide.data(), wide.size()));
+  wide.resize(MultiByteToWideChar(CP_ACP, 0, ansi.data(), size, wide.data(), size));
   if (kind == 2) {
     return "\xFF\xFE" + std::string(reinterpret_cast<const char*>(wide.data()), wide.size() * 2);
   }
+  const int wideSize = static_cast<int>(wide.size());
   std::string utf8(wide.size() * 3, '\0');
-  utf8.resize(WideCharToMultiByte(CP_UTF8, 0, wide.data(), wide.size(), utf8.data(), utf8.size(),
+  utf8.resize(WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideSize, utf8.data(), wideSize * 3,
                                   nullptr, nullptr));
   return "\xEF\xBB\xBF" + utf8;
 }
@@ -406,7 +417,7 @@ constexpr char kOld[] =
     "[Main]\r\nTop=1\r\nCount=1\r\n[MRU]\r\nMRU0=old\r\n[Other]\r\nkeep=1\r\n; a comment\r\n";
 
 // The walk's own forcing of what a Windows test run does, under Wine.
-bool PlacesAsOnWindows() { return !UnderWine() || getenv("TOVIK_PLACES_AS_ON_WINDOWS"); }
+bool PlacesAsOnWindows() { return !UnderWine() || Environment("TOVIK_PLACES_AS_ON_WINDOWS"); }
 
 // Where a settings file can be: its path (for a link, also the file it names), an attribute, a
 // folder that takes no new file, or why this side cannot make the place. Under Wine root ignores
@@ -428,10 +439,10 @@ Place PreparedOnWine(const std::string& name) {
                          : name == "read-only folder" ? "TOVIK_READONLY_FOLDER_FILE"
                          : name == "full disk"        ? "TOVIK_FULL_DISK_FILE"
                                                       : "TOVIK_FULL_DISK_NO_NEW_FILE";
-  const char* path = getenv(variable);
-  const char* target = name == "link" ? getenv("TOVIK_LINK_TARGET") : "";
+  const std::optional<std::string> path = Environment(variable),
+                                   target = name == "link" ? Environment("TOVIK_LINK_TARGET") : "";
   if (!path || !target) return {"", "", 0, "the test run could not mount it here"};
-  return {path, target};
+  return {*path, *target};
 }
 
 Place MadeOnWindows(const std::string& name, const std::string& folder) {
