@@ -209,7 +209,7 @@ int Usage() {
       stderr,
       "usage: probe wait MS | tree | hold | post MSG WPARAM [LPARAM|=ControlText] |\n"
       "       send MSG WPARAM [LPARAM] | send-to CONTROL-TEXT MSG WPARAM | quit | close-box |\n"
-      "       set-text TEXT | boxes | serve\n");
+      "       set-text TEXT | add-entry TEXT | boxes | serve\n");
   return 2;
 }
 
@@ -289,10 +289,11 @@ int Run(int argc, wchar_t** argv) {
                         wcstoul(argv[4], nullptr, 0), 0, SMTO_ABORTIFHUNG, 3000, &result);
     return 0;
   }
-  if (verb == L"set-text" && argc >= 3) {
+  if ((verb == L"set-text" || verb == L"add-entry") && argc >= 3) {
     HWND combo = FindWindowExW(main, nullptr, L"ComboBox", nullptr);
-    // The combo box answers CB_OKAY (0) or a negative error.
-    return SendMessageW(combo, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[2])) < 0 ? 1 : 0;
+    // The combo box answers CB_OKAY (0), or the new entry's place, or a negative error.
+    const UINT message = verb == L"set-text" ? WM_SETTEXT : CB_ADDSTRING;
+    return SendMessageW(combo, message, 0, reinterpret_cast<LPARAM>(argv[2])) < 0 ? 1 : 0;
   }
   return Usage();
 }

@@ -136,16 +136,21 @@ def drop_files(tree, *paths):
     raise AssertionError("the drop did not finish")
 
 
+def pixels(tree, left, top, right, bottom):
+    """The screen's pixels in a rectangle of the client area's coordinates."""
+    (x, y) = tree["origin"]
+    x11 = display.Display(ENV["DISPLAY"])
+    data = x11.screen().root.get_image(x + left, y + top, right - left, bottom - top, X.ZPixmap,
+                                       0xFFFFFFFF).data
+    x11.close()
+    return data
+
+
 def look(tree):
     """The client area's pixels above and below the command field, whose caret blinks."""
-    (x, y), width, height = tree["origin"], tree["client"][2], tree["client"][3]
+    width, height = tree["client"][2], tree["client"][3]
     field = next(c for c in tree["children"] if c["class"] == "ComboBox")["rect"]
-    x11 = display.Display(ENV["DISPLAY"])
-    grab = lambda top, bottom: x11.screen().root.get_image(
-        x, y + top, width, bottom - top, X.ZPixmap, 0xFFFFFFFF).data
-    pixels = grab(0, field[1]) + grab(field[3], height)
-    x11.close()
-    return pixels
+    return pixels(tree, 0, 0, width, field[1]) + pixels(tree, 0, field[3], width, height)
 
 
 def focused(tree):

@@ -3,7 +3,7 @@ argument, the caret and the Tab order."""
 import unittest
 
 from harness import (BUILT, EXE, WM_KEYDOWN, LauncherTest, control, eventually, focused, keys, look,
-                     probe, tree)
+                     pixels, probe, tree)
 
 # Class, text, style bits, extended style bits, id, x, y, width, height in creation order.
 # The combo box reports its collapsed height; the icon sizes itself to the icon.
@@ -65,6 +65,33 @@ class Window(LauncherTest):
         self.assertEqual(launcher.wait_exit(), 0)
         self.assertEqual(launcher.ini.read_bytes(), b"[Main]\r\nDoMinimize=1\r\nDoClose=1\r\n"
                          b"Top=100\r\nLeft=100\r\nCount=0\r\n")
+
+    # A long history fills the list with its drawing off: the field and its open list must then
+    # draw as they do where the same first entries were added one by one after the start.
+    def test_a_long_history_draws_its_field_and_open_list_as_entries_added_one_by_one_do(self):
+        entries = [f"C:\\Tools\\tool{i}.exe -x" for i in range(3000)]
+        drawn = []
+        for loaded in (False, True):
+            ini = f"[Main]\r\nCount={len(entries)}\r\n[MRU]\r\n" + "".join(
+                f"MRU{i}={entry}\r\n" for i, entry in enumerate(entries))
+            launcher = self.launcher(ini if loaded else None, str(loaded)).start("first")
+            for entry in [] if loaded else entries[:5]:
+                probe("add-entry", entry)
+            keys("Tab")  # the field without its caret
+            self.assertFocusIn("Start")
+            t = tree()
+            left, top, right, bottom = next(c for c in t["children"]
+                                            if c["class"] == "ComboBox")["rect"]
+            steady = lambda *rect: eventually(lambda: (p := pixels(t, *rect)) == pixels(t, *rect)
+                                              and p)
+            field = steady(left, top, right, bottom)
+            keys("shift+Tab", "alt+Down")
+            self.assertTrue(eventually(lambda: tree()["combo"]["dropped"]))
+            # The open list's top rows, left of where a scroll bar may stand.
+            drawn.append((field, steady(left, bottom, right - 24, bottom + 40)))
+            launcher.stop()
+        self.assertTrue(drawn[1][0] == drawn[0][0], "the field is drawn otherwise")
+        self.assertTrue(drawn[1][1] == drawn[0][1], "the open list's top entries drawn otherwise")
 
     # The platform's Tab order is the table's creation order of tab stops; the buttons' own rule
     # acts on a Tab sent to them directly, each moving the focus on from where the last left it.
