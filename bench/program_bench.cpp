@@ -150,6 +150,7 @@ int main() {
       Median(viaTovik) * 1e3, Median(direct) * 1e3, Median(viaTovik) / Median(direct));
 
   std::printf("Peak private memory: tovik.exe %.0f KB, bare window program %.0f KB\n",
-              peakPrivate / 1024.0, barePeakPrivate / 1024.0);
+              static_cast<double>(peakPrivate) / 1024.0,
+              static_cast<double>(barePeakPrivate) / 1024.0);
   return 0;
 }

@@ -119,8 +119,10 @@ int main() {
     if (entries == 1000) perKey1000 = perKey;
     if (entries == 3000) perKey3000 = perKey;
     if (fitted) {
-      perKey.load = QuadraticFit(1000, perKey1000.load, 3000, perKey3000.load, entries);
-      perKey.save = QuadraticFit(1000, perKey1000.save, 3000, perKey3000.save, entries);
+      perKey.load =
+          QuadraticFit(1000, perKey1000.load, 3000, perKey3000.load, static_cast<double>(entries));
+      perKey.save =
+          QuadraticFit(1000, perKey1000.save, 3000, perKey3000.save, static_cast<double>(entries));
     }
     std::printf("%8zu %12.2f %12.2f %11.1f%s %11.1f%s %10.0f %10.0f\n", entries, store.load * 1e3,
                 store.save * 1e3, perKey.load * 1e3, fitted ? "*" : " ", perKey.save * 1e3,

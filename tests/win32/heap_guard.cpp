@@ -19,13 +19,14 @@ namespace {
 
 constexpr size_t kFence = 16;
 constexpr unsigned char kFenceByte = 0xFD;
-constexpr uint32_t kLive = 0x4C495645, kDeleted = 0x44454144;
+constexpr size_t kLive = 0x4C495645, kDeleted = 0x44454144;
 constexpr size_t kQuarantine = 256;  // deleted blocks kept a while, so a second delete is seen
 
-struct alignas(16) Header {
+// Four words: blocks keep the alignment the allocator below gives them.
+struct Header {
   size_t size;
   void* caller;
-  uint32_t magic;
+  size_t magic, unused;
 };
 
 Header* quarantine[kQuarantine];
@@ -44,7 +45,7 @@ size_t nextOut = 0;
 void* Allocate(size_t size, void* caller) {
   auto* header = static_cast<Header*>(std::malloc(sizeof(Header) + size + kFence));
   if (!header) return nullptr;
-  *header = {size, caller, kLive};
+  *header = {size, caller, kLive, 0};
   std::memset(reinterpret_cast<unsigned char*>(header + 1) + size, kFenceByte, kFence);
   return header + 1;
 }
