@@ -24,11 +24,18 @@ endif()
 if(NOT TARGET GTest::gmock_main)
   add_library(GTest::gmock_main ALIAS gmock_main)
 endif()
-# A new compiler's warning in GoogleTest's own code is not the project's to fail on.
+# A new compiler's warning in GoogleTest's own code is not the project's to fail on: neither the
+# project's fatal warnings nor GoogleTest's own (-WX, which its build gives itself under MSVC, and
+# which a toolset newer than the release has broken before) apply to its targets.
 foreach(target gtest gtest_main gmock gmock_main)
   get_target_property(options ${target} COMPILE_OPTIONS)
   if(options AND TOVIK_WARNINGS_FATAL)
     list(REMOVE_ITEM options "${TOVIK_WARNINGS_FATAL}")
     set_target_properties(${target} PROPERTIES COMPILE_OPTIONS "${options}")
+  endif()
+  get_target_property(flags ${target} COMPILE_FLAGS)
+  if(flags)
+    string(REGEX REPLACE "(^| )[-/]WX( |$)" " " flags "${flags}")
+    set_target_properties(${target} PROPERTIES COMPILE_FLAGS "${flags}")
   endif()
 endforeach()

@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
 """Checks a built tovik.exe's manifest and version resource against what it must carry: the
 version 6 common controls for the exe's own architecture and nothing else declared (no execution
-level, no DPI awareness, no supported-OS list), the identity 1.0.0.0 with a short description, and
-the version numbers of res/version.h; and the graphical subsystem at a version below 6.0, which
-gives the window the client area its fixed sizes were made for. Reads the PE file itself, so it
-runs anywhere.
+level, no DPI awareness, no supported-OS list), each in one language only, the identity 1.0.0.0
+with a short description, and the version numbers of res/version.h; and the graphical subsystem
+at a version below 6.0, which gives the window the client area its fixed sizes were made for.
+Reads the PE file itself, so it runs anywhere.
     check-exe.py EXE...
 """
 import os
@@ -51,12 +51,12 @@ def resources(data):
             name, target = struct.unpack_from("<II", data, directory + 16 + 8 * i)
             yield name, target
 
-    found = {}
+    found = {}  # every language of each resource, in the file's order
     for kind, types in entries(root):
         for name, languages in entries(root + (types & 0x7FFFFFFF)):
             for _, leaf in entries(root + (languages & 0x7FFFFFFF)):
                 rva, size = struct.unpack_from("<II", data, root + leaf)
-                found[(kind, name)] = data[offset(rva):offset(rva) + size]
+                found.setdefault((kind, name), []).append(data[offset(rva):offset(rva) + size])
     return ARCHITECTURES.get(machine, hex(machine)), found
 
 
@@ -70,7 +70,11 @@ def problems(path):
     if kind != 2 or version >= (6, 0):
         wrong.append(f"subsystem {kind} version {version[0]}.{version[1]}, not the graphical one "
                      "below 6.0")
-    version = found.get((RT_VERSION, 1))
+    for (kind, name), copies in sorted(found.items()):
+        if kind in (RT_VERSION, RT_MANIFEST) and (name != 1 or len(copies) > 1):
+            wrong.append(f"a second {'manifest' if kind == RT_MANIFEST else 'version resource'}"
+                         f" (id {name}, {len(copies)} language(s))")
+    version = found.get((RT_VERSION, 1), [None])[0]
     if version is None:
         wrong.append("no version resource")
     else:
@@ -84,16 +88,17 @@ def problems(path):
             value = re.search(key + r"\x00+([^\x00]*)", texts)
             if not value or value.group(1) != defined["TEXT"]:
                 wrong.append(f"{key} text {value and value.group(1)!r}")
-    manifest = found.get((RT_MANIFEST, 1))
+    manifest = found.get((RT_MANIFEST, 1), [None])[0]
     if manifest is None:
         return wrong + ["no manifest"], arch
     root = ET.fromstring(manifest)
     children = [child.tag.replace(NS, "") for child in root]
     if children != ["assemblyIdentity", "description", "dependency"]:
         wrong.append(f"the manifest declares {children}")
+    # The manifest's identity stays 1.0.0.0 whatever the program's own version.
     identity = root.find(NS + "assemblyIdentity")
-    if identity is None or identity.get("version") != defined["TEXT"]:
-        wrong.append("the manifest's identity is not " + defined["TEXT"])
+    if identity is None or identity.get("version") != "1.0.0.0":
+        wrong.append("the manifest's identity is not 1.0.0.0")
     elif identity.get("processorArchitecture") != arch:
         wrong.append(f"the manifest's identity names {identity.get('processorArchitecture')}")
     controls = root.findall(f"{NS}dependency/{NS}dependentAssembly/{NS}assemblyIdentity")
