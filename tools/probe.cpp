@@ -204,12 +204,84 @@ HWND ChildWithText(HWND main, const wchar_t* text) {
   return nullptr;
 }
 
+int Usage();
+
+// A key by the name xdotool gives it: a letter or digit, or one of the few the tests press.
+WORD VirtualKey(const std::wstring& name) {
+  static const std::pair<const wchar_t*, WORD> kNamed[] = {
+      {L"Escape", VK_ESCAPE}, {L"Return", VK_RETURN}, {L"Tab", VK_TAB},       {L"space", VK_SPACE},
+      {L"Down", VK_DOWN},     {L"Up", VK_UP},         {L"F4", VK_F4},         {L"alt", VK_MENU},
+      {L"shift", VK_SHIFT},   {L"ctrl", VK_CONTROL},  {L"BackSpace", VK_BACK}};
+  for (const auto& [named, key] : kNamed) {
+    if (name == named) return key;
+  }
+  return name.size() == 1 ? static_cast<WORD>(LOBYTE(VkKeyScanW(name[0]))) : 0;
+}
+
+INPUT KeyInput(WORD key, WCHAR unit, bool up) {
+  INPUT input{};
+  input.type = INPUT_KEYBOARD;
+  input.ki.wVk = key;
+  // The scan code too, as a keyboard gives it: some of the system's handling reads it.
+  input.ki.wScan = unit ? unit : static_cast<WORD>(MapVirtualKeyW(key, MAPVK_VK_TO_VSC));
+  input.ki.dwFlags = (unit ? KEYEVENTF_UNICODE : 0) | (up ? KEYEVENTF_KEYUP : 0);
+  return input;
+}
+
+// The platform's own input, as a user's keyboard and mouse give it to the window in front:
+// "key" presses each chord (alt+Down: the modifiers held around the key), "type" types a text,
+// "click" moves the mouse to a screen point and clicks the left button.
+int Input(int argc, wchar_t** argv) {
+  const std::wstring verb = argv[1];
+  std::vector<INPUT> inputs;
+  if (verb == L"click" && argc >= 4) {
+    INPUT move{};
+    move.type = INPUT_MOUSE;
+    move.mi.dx = static_cast<LONG>(wcstol(argv[2], nullptr, 10) * 65535 /
+                                   (GetSystemMetrics(SM_CXSCREEN) - 1));
+    move.mi.dy = static_cast<LONG>(wcstol(argv[3], nullptr, 10) * 65535 /
+                                   (GetSystemMetrics(SM_CYSCREEN) - 1));
+    move.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    INPUT down = move, up = move;
+    down.mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    up.mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    inputs = {move, down, up};
+  }
+  for (int i = 2; verb == L"type" && i < argc; ++i) {
+    for (const wchar_t* unit = argv[i]; *unit; ++unit) {
+      inputs.push_back(KeyInput(0, *unit, false));
+      inputs.push_back(KeyInput(0, *unit, true));
+    }
+  }
+  for (int i = 2; verb == L"key" && i < argc; ++i) {
+    std::vector<WORD> chord;
+    for (std::wstring rest = argv[i]; !rest.empty();) {
+      const size_t plus = rest.find(L'+', 1);
+      const WORD key = VirtualKey(rest.substr(0, plus));
+      if (!key) return Usage();
+      chord.push_back(key);
+      rest = plus == std::wstring::npos ? L"" : rest.substr(plus + 1);
+    }
+    for (WORD key : chord) inputs.push_back(KeyInput(key, 0, false));
+    for (auto key = chord.rbegin(); key != chord.rend(); ++key) {
+      inputs.push_back(KeyInput(*key, 0, true));
+    }
+  }
+  // One event at a time, with the pause a typist leaves, so that each is handled in turn.
+  for (INPUT& input : inputs) {
+    if (SendInput(1, &input, sizeof input) != 1) return 1;
+    Sleep(20);
+  }
+  return inputs.empty() ? Usage() : 0;
+}
+
 int Usage() {
   std::fprintf(
       stderr,
       "usage: probe wait MS | tree | hold | post MSG WPARAM [LPARAM|=ControlText] |\n"
       "       send MSG WPARAM [LPARAM] | send-to CONTROL-TEXT MSG WPARAM | quit | close-box |\n"
-      "       set-text TEXT | add-entry TEXT | boxes | serve\n");
+      "       set-text TEXT | add-entry TEXT | boxes | key CHORD... | type TEXT |\n"
+      "       click X Y | serve\n");
   return 2;
 }
 
@@ -217,6 +289,7 @@ int Run(int argc, wchar_t** argv) {
   if (argc < 2) return Usage();
   const std::wstring verb = argv[1];
   if (verb == L"hold") return Hold();
+  if (verb == L"key" || verb == L"type" || verb == L"click") return Input(argc, argv);
   if (verb == L"wait") {
     const DWORD deadline = GetTickCount() + (argc > 2 ? wcstoul(argv[2], nullptr, 10) : 10000);
     while (GetTickCount() < deadline) {

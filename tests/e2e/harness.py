@@ -53,16 +53,35 @@ def probe(*args, check=True):
     return "".join(lines)
 
 
+# The keyboard and mouse: X11's, through xdotool, or the platform's own (SendInput, through the
+# probe), which is what a run on Windows has. TOVIK_INPUT=sendinput chooses the second.
+SEND_INPUT = os.environ.get("TOVIK_INPUT", "x11") == "sendinput"
+
+
 def xdotool(*args):
     subprocess.run(["xdotool", *args], env=ENV, check=True, timeout=30)
 
 
 def keys(*names):
-    xdotool("key", "--delay", "40", *names)
+    if SEND_INPUT:
+        probe("key", *names)
+    else:
+        xdotool("key", "--delay", "40", *names)
 
 
 def type_text(text):
-    xdotool("type", "--delay", "25", text)
+    if SEND_INPUT:
+        probe("type", text)
+    else:
+        xdotool("type", "--delay", "25", text)
+
+
+def click_at(x, y):
+    """A real left click at a point of the screen."""
+    if SEND_INPUT:
+        probe("click", x, y)
+    else:
+        xdotool("mousemove", str(x), str(y), "click", "1")
 
 
 def eventually(condition, timeout=10.0):
@@ -83,14 +102,13 @@ def control(tree, text):
 
 def close_by_title_bar():
     outer = tree()["outer"]
-    xdotool("mousemove", str(outer[2] - 12), str(outer[1] + 11), "click", "1")
+    click_at(outer[2] - 12, outer[1] + 11)
 
 
 def click(tree, text):
     """A real mouse click in the middle of the control with this text."""
     left, top, right, bottom = control(tree, text)["rect"]
-    xdotool("mousemove", str(tree["origin"][0] + (left + right) // 2),
-            str(tree["origin"][1] + (top + bottom) // 2), "click", "1")
+    click_at(tree["origin"][0] + (left + right) // 2, tree["origin"][1] + (top + bottom) // 2)
 
 
 def drop_files(tree, *paths):
@@ -182,6 +200,11 @@ class Launcher:
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         if wait:
             probe("wait", int(15000 * SLOW))  # fails when the window does not appear
+            if SEND_INPUT:
+                # Wine takes the modifier keys' state from X when a window gains the focus, which
+                # drops a modifier that SendInput pressed just before (Alt of Alt+F4): input
+                # waits until the new window has settled.
+                time.sleep(0.5 * SLOW)
         return self
 
     def wait_box(self):

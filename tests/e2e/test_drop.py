@@ -3,8 +3,8 @@ import os
 import subprocess
 import unittest
 
-from harness import (BIN, ENV, SESSION, LauncherTest, click, drop_files, eventually, keys, probe,
-                     tree, type_text, winpath, xdotool)
+from harness import (BIN, ENV, SESSION, LauncherTest, click, click_at, drop_files, eventually, keys,
+                     probe, tree, type_text, winpath)
 
 
 class DropsAndBrowse(LauncherTest):
@@ -42,7 +42,7 @@ class DropsAndBrowse(LauncherTest):
         click(tree(), " minimize")
         self.assertFocusIn(" minimize")
         self.hold_the_foreground()
-        xdotool("mousemove", str(tree()["outer"][0] + 60), str(tree()["outer"][1] + 10), "click", "1")
+        click_at(tree()["outer"][0] + 60, tree()["outer"][1] + 10)
         self.assertTrue(eventually(lambda: tree()["foreground"] == main))
         self.assertFocusIn("ComboBox")
         type_text(" after")
