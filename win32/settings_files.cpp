@@ -201,17 +201,32 @@ FileRead Win32SettingsFiles::ReadFrom(const std::string& path, Patience& patienc
   return result;
 }
 
+// A whole temporary beside a missing file holds the last save: one that could not move its text
+// into place left it. Its text, or missing when there is none or it was cut short.
+FileRead Win32SettingsFiles::LastSaveIn(const std::string& temporary, Patience& patience) {
+  FileRead last = ReadFrom(temporary, patience);
+  if (last.kind == FileRead::Kind::kWhole && !EndsAtLineEnd(last.bytes)) return {};
+  return last;
+}
+
+bool Win32SettingsFiles::MoveIn(const std::string& temporary, const std::string& path, DWORD flags,
+                                Patience& patience) {
+  return patience.Try(
+      [&] {
+        return calls_.MoveFileExA(temporary.c_str(), path.c_str(), flags | MOVEFILE_WRITE_THROUGH);
+      },
+      [&] { return HeldOrGoing(calls_, path); });
+}
+
 FileRead Win32SettingsFiles::ReadWhole(const std::string& path) {
   Patience patience(calls_);
   FileRead read = ReadFrom(path, patience);
   if (read.kind != FileRead::Kind::kMissing) return read;
-  // No file, but a whole temporary: a save that could not move its text into place left it, the
-  // last save there is. It is put in place, or read where it is while it cannot be moved.
+  // The last save is put in place, or read where it is while it cannot be moved.
   const std::string temporary = TemporaryPathFor(path);
-  FileRead last = ReadFrom(temporary, patience);
-  if (last.kind != FileRead::Kind::kWhole || !EndsAtLineEnd(last.bytes)) return read;
-  patience.Try(
-      [&] { return calls_.MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH); });
+  FileRead last = LastSaveIn(temporary, patience);
+  if (last.kind != FileRead::Kind::kWhole) return read;
+  MoveIn(temporary, path, 0, patience);
   return last;
 }
 
@@ -252,23 +267,15 @@ void Win32SettingsFiles::ReplaceWhole(const std::string& named, const std::strin
   const std::string& path = *final;
   const std::string temporary = TemporaryPathFor(path);
   Patience patience(calls_);
-  const auto moveIn = [&](DWORD flags) {
-    return patience.Try(
-        [&] {
-          return calls_.MoveFileExA(temporary.c_str(), path.c_str(),
-                                    flags | MOVEFILE_WRITE_THROUGH);
-        },
-        [&] { return HeldOrGoing(calls_, path); });
-  };
   DWORD attributes = 0;
   Presence presence = PresenceOf(calls_, path, &attributes);
   if (presence == Presence::kMissing) {
     // The last save may be only in the temporary: it goes into place before anything may write
     // over it, or this save is not made.
-    FileRead last = ReadFrom(temporary, patience);
-    if (last.kind == FileRead::Kind::kUnreadable) return;
-    if (last.kind == FileRead::Kind::kWhole && EndsAtLineEnd(last.bytes)) {
-      if (!moveIn(0)) return;
+    const FileRead::Kind last = LastSaveIn(temporary, patience).kind;
+    if (last == FileRead::Kind::kUnreadable) return;
+    if (last == FileRead::Kind::kWhole) {
+      if (!MoveIn(temporary, path, 0, patience)) return;
       presence = PresenceOf(calls_, path, &attributes);
     }
   }
@@ -312,12 +319,12 @@ void Win32SettingsFiles::ReplaceWhole(const std::string& named, const std::strin
   // moved into place, or kept for the next start, which reads it.
   presence = PresenceOf(calls_, path);
   if (presence != Presence::kThere) {
-    if (presence == Presence::kMissing) moveIn(0);
+    if (presence == Presence::kMissing) MoveIn(temporary, path, 0, patience);
     return;
   }
   // The old file is whole and this save's text could not take its place: the file stays as it
   // was and this run's changes are lost, as in a folder that cannot be written.
-  if (!moveIn(MOVEFILE_REPLACE_EXISTING)) {
+  if (!MoveIn(temporary, path, MOVEFILE_REPLACE_EXISTING, patience)) {
     patience.Try([&] { return calls_.DeleteFileA(temporary.c_str()); });
   }
 }

@@ -27,6 +27,10 @@ class Win32SettingsFiles : public SettingsFiles {
   // kNotCreated: no temporary was made, and the folder is not known to refuse a new file.
   enum class Written { kWhole, kNoNewFile, kNotCreated, kFailed };
   FileRead ReadFrom(const std::string& path, Patience& patience);
+  FileRead LastSaveIn(const std::string& temporary, Patience& patience);
+  // Moves the temporary's text into place, waiting a moment for a program that holds either.
+  bool MoveIn(const std::string& temporary, const std::string& path, DWORD flags,
+              Patience& patience);
   std::optional<std::string> FinalPathOf(const std::string& path);
   Written WriteTemporary(const std::string& temporary, const std::string& bytes, DWORD attributes,
                          Patience& patience);

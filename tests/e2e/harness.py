@@ -164,6 +164,11 @@ def pixels(tree, left, top, right, bottom):
     return data
 
 
+def steady(grab):
+    """What `grab()` gives twice in a row: pixels once drawing has settled."""
+    return eventually(lambda: (seen := grab()) == grab() and seen)
+
+
 def look(tree):
     """The client area's pixels above and below the command field, whose caret blinks."""
     width, height = tree["client"][2], tree["client"][3]

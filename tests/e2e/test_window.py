@@ -3,7 +3,7 @@ argument, the caret and the Tab order."""
 import unittest
 
 from harness import (BUILT, EXE, WM_KEYDOWN, LauncherTest, control, eventually, focused, keys, look,
-                     pixels, probe, tree)
+                     pixels, probe, steady, tree)
 
 # Class, text, style bits, extended style bits, id, x, y, width, height in creation order.
 # The combo box reports its collapsed height; the icon sizes itself to the icon.
@@ -31,7 +31,7 @@ class Window(LauncherTest):
         arguments = ("C:\\Program Files\\App\\app.exe", "second")
         if EXE != BUILT:  # another build of the exe (the shipped one) looks as this one draws it
             reference = self.launcher(ini, "-reference", BUILT).start(*arguments)
-            drawn = eventually(lambda: (pixels := look(tree())) == look(tree()) and pixels)
+            drawn = steady(lambda: look(tree()))
             keys("Escape")
             reference.wait_exit()
         launcher = self.launcher(ini).start(*arguments)
@@ -82,13 +82,11 @@ class Window(LauncherTest):
             t = tree()
             left, top, right, bottom = next(c for c in t["children"]
                                             if c["class"] == "ComboBox")["rect"]
-            steady = lambda *rect: eventually(lambda: (p := pixels(t, *rect)) == pixels(t, *rect)
-                                              and p)
-            field = steady(left, top, right, bottom)
+            field = steady(lambda: pixels(t, left, top, right, bottom))
             keys("shift+Tab", "alt+Down")
             self.assertTrue(eventually(lambda: tree()["combo"]["dropped"]))
             # The open list's top rows, left of where a scroll bar may stand.
-            drawn.append((field, steady(left, bottom, right - 24, bottom + 40)))
+            drawn.append((field, steady(lambda: pixels(t, left, bottom, right - 24, bottom + 40))))
             launcher.stop()
         self.assertTrue(drawn[1][0] == drawn[0][0], "the field is drawn otherwise")
         self.assertTrue(drawn[1][1] == drawn[0][1], "the open list's top entries drawn otherwise")
