@@ -17,6 +17,8 @@ BIN = os.environ["TOVIK_BIN"]
 BUILT = os.path.join(BIN, "tovik.exe")
 EXE = os.environ.get("TOVIK_EXE") or BUILT  # the exe under test: the shipped one, or this build's
 PLANTED = os.environ.get("TOVIK_PLANTED_DLL") or os.path.join(BIN, "planted.dll")  # the exe's kind
+# Every tovik.exe runs with its heap fenced, by a starter and a DLL of its own kind.
+FENCES = {BUILT: BIN, EXE: os.environ.get("TOVIK_FENCE_DIR") or BIN}
 SLOW = float(os.environ.get("TOVIK_E2E_SLOW", "1"))  # every wait scaled: emulation is far slower
 WORK = os.environ["TOVIK_E2E_WORK"]
 ENV = dict(os.environ)
@@ -192,6 +194,9 @@ class Launcher:
         shutil.rmtree(self.folder, ignore_errors=True)
         os.makedirs(self.folder)
         shutil.copy(exe, os.path.join(self.folder, "tovik.exe"))
+        self.fence = FENCES[exe]
+        self.heap_report = pathlib.Path(WORK, name + ".heap")  # outside: tests read the folder
+        self.heap_report.unlink(missing_ok=True)
         shutil.copy(os.path.join(BIN, "recorder.exe"), self.folder)
         self.ini = pathlib.Path(self.folder, "tovik.ini")
         self.recorder = winpath(os.path.join(self.folder, "recorder.exe"))
@@ -200,9 +205,12 @@ class Launcher:
             self.ini.write_bytes(ini if isinstance(ini, bytes) else ini.encode("latin-1"))
 
     def start(self, *args, wait=True):
-        self.process = subprocess.Popen([SESSION, "run", os.path.join(self.folder, "tovik.exe"),
-                                         *args], env=ENV, stdin=subprocess.DEVNULL,
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.process = subprocess.Popen(
+            [SESSION, "run", os.path.join(self.fence, "fenced_start.exe"),
+             winpath(os.path.join(self.fence, "fenced_heap.dll")),
+             winpath(os.path.join(self.folder, "tovik.exe")), *args],
+            env={**ENV, "TOVIK_HEAP_REPORT": winpath(self.heap_report)}, stdin=subprocess.DEVNULL,
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         if wait:
             probe("wait", int(15000 * SLOW))  # fails when the window does not appear
             if SEND_INPUT:
@@ -240,6 +248,8 @@ class Launcher:
             self.process.wait(timeout=10)
         # A launcher that outlived its wrapper would mislead the next test's probe.
         probe("quit", check=False)
+        if self.heap_report.exists():
+            raise AssertionError(self.heap_report.read_text("latin-1").strip())
 
 
 class LauncherTest(unittest.TestCase):

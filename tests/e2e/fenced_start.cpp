@@ -1,0 +1,64 @@
+// Starts a program with the fenced heap loaded into it before its first line runs, and ends with
+// its exit status:  fenced_start.exe DLL PROGRAM [ARGUMENT...]
+// The program gets the rest of this command line as its own, and this one's start-up state.
+#include <windows.h>
+
+#include <string>
+
+namespace {
+
+// The command line past its first argument, parsed as the C library parses a program's name.
+const wchar_t* PastFirst(const wchar_t* line) {
+  if (*line == L'"') {
+    line = wcschr(line + 1, L'"');
+    line = line ? line + 1 : L"";
+  }
+  while (*line && *line != L' ' && *line != L'\t') ++line;
+  while (*line == L' ' || *line == L'\t') ++line;
+  return line;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc < 3) return 125;
+  std::wstring command = PastFirst(PastFirst(GetCommandLineW()));
+  STARTUPINFOW startup;
+  GetStartupInfoW(&startup);
+  // The program ends with this starter, as it would with a wrapper that is killed.
+  const HANDLE job = CreateJobObjectW(nullptr, nullptr);
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  PROCESS_INFORMATION child;
+  if (!job ||
+      !SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits) ||
+      !CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+                      nullptr, &startup, &child) ||
+      !AssignProcessToJobObject(job, child.hProcess)) {
+    return 126;
+  }
+  // The DLL's path written into the child, then LoadLibraryW run there on it: the system DLLs sit
+  // at the same address in every process of one architecture.
+  const size_t bytes = (wcslen(argv[1]) + 1) * sizeof(wchar_t);
+  void* path = VirtualAllocEx(child.hProcess, nullptr, bytes, MEM_COMMIT, PAGE_READWRITE);
+  const auto load = reinterpret_cast<LPTHREAD_START_ROUTINE>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "LoadLibraryW")));
+  HANDLE loader = path && WriteProcessMemory(child.hProcess, path, argv[1], bytes, nullptr)
+                      ? CreateRemoteThread(child.hProcess, nullptr, 0, load, path, 0, nullptr)
+                      : nullptr;
+  DWORD loaded = 0;
+  if (loader) {
+    WaitForSingleObject(loader, INFINITE);
+    GetExitCodeThread(loader, &loaded);
+    CloseHandle(loader);
+  }
+  if (!loaded) {  // never run a program unfenced in its place
+    TerminateProcess(child.hProcess, 127);
+    return 127;
+  }
+  ResumeThread(child.hThread);
+  WaitForSingleObject(child.hProcess, INFINITE);
+  DWORD status = 0;
+  GetExitCodeProcess(child.hProcess, &status);
+  return static_cast<int>(status);
+}
