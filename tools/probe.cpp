@@ -235,6 +235,16 @@ int Input(int argc, wchar_t** argv) {
   const std::wstring verb = argv[1];
   std::vector<INPUT> inputs;
   if (verb == L"click" && argc >= 4) {
+    // The pointer put on the point first: Wine may leave an absolute move alone after a modal
+    // box closes, and the move's own scaling to 0..65535 may land a pixel off on Windows.
+    const POINT target{wcstol(argv[2], nullptr, 10), wcstol(argv[3], nullptr, 10)};
+    POINT at{};
+    for (int tries = 0; tries < 50 && !(GetCursorPos(&at) && at.x == target.x && at.y == target.y);
+         ++tries) {
+      SetCursorPos(target.x, target.y);
+      Sleep(20);
+    }
+    if (at.x != target.x || at.y != target.y) return 1;
     INPUT move{};
     move.type = INPUT_MOUSE;
     move.mi.dx = static_cast<LONG>(wcstol(argv[2], nullptr, 10) * 65535 /
@@ -275,13 +285,43 @@ int Input(int argc, wchar_t** argv) {
   return inputs.empty() ? Usage() : 0;
 }
 
+// The screen's pixels in a rectangle of screen coordinates, as hexadecimal BGRX rows from the
+// top: what a user sees, for the tests to compare.
+int Pixels(int argc, wchar_t** argv) {
+  if (argc < 6) return Usage();
+  long at[4];
+  for (int i = 0; i < 4; ++i) at[i] = wcstol(argv[i + 2], nullptr, 10);
+  const int width = static_cast<int>(at[2]), height = static_cast<int>(at[3]);
+  if (width <= 0 || height <= 0 || width > 8192 || height > 8192) return Usage();
+  const HDC screen = GetDC(nullptr), memory = CreateCompatibleDC(screen);
+  const HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+  const HGDIOBJ was = SelectObject(memory, bitmap);
+  const bool copied = BitBlt(memory, 0, 0, width, height, screen, at[0], at[1], SRCCOPY);
+  SelectObject(memory, was);
+  BITMAPINFO info{};
+  info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+  std::vector<unsigned char> bytes(static_cast<size_t>(width) * height * 4);
+  const int rows =
+      copied ? GetDIBits(memory, bitmap, 0, height, bytes.data(), &info, DIB_RGB_COLORS) : 0;
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  if (rows != height) return 1;
+  std::string hex;
+  hex.reserve(bytes.size() * 2 + 1);
+  for (unsigned char b : bytes)
+    hex += "0123456789abcdef"[b >> 4], hex += "0123456789abcdef"[b & 15];
+  std::printf("%s\n", hex.c_str());
+  return 0;
+}
+
 int Usage() {
   std::fprintf(
       stderr,
       "usage: probe wait MS | tree | hold | post MSG WPARAM [LPARAM|=ControlText] |\n"
       "       send MSG WPARAM [LPARAM] | send-to CONTROL-TEXT MSG WPARAM | quit | close-box |\n"
       "       set-text TEXT | add-entry TEXT | boxes | key CHORD... | type TEXT |\n"
-      "       click X Y | serve\n");
+      "       click X Y | pixels X Y WIDTH HEIGHT | serve\n");
   return 2;
 }
 
@@ -290,6 +330,7 @@ int Run(int argc, wchar_t** argv) {
   const std::wstring verb = argv[1];
   if (verb == L"hold") return Hold();
   if (verb == L"key" || verb == L"type" || verb == L"click") return Input(argc, argv);
+  if (verb == L"pixels") return Pixels(argc, argv);
   if (verb == L"wait") {
     const DWORD deadline = GetTickCount() + (argc > 2 ? wcstoul(argv[2], nullptr, 10) : 10000);
     while (GetTickCount() < deadline) {

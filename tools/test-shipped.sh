@@ -5,7 +5,8 @@
 # probe and the recorder stay this machine's own build: a 32-bit program starts a 64-bit one and
 # a 64-bit probe reads a 32-bit window as usual.
 #   test-shipped.sh [--cases] [ZIP]
-#     --cases  only the six cases the test command runs on every run (three tests, three starts)
+#     --cases  only the six cases the test command runs on every run (three tests, three starts),
+#              once with X11's input and once with SendInput
 #     ZIP      the release archive to test; by default tools/release.sh builds one from HEAD
 # Its last line is "shipped exe: N passed, M failed", or "shipped exe: not tested (REASON)" where
 # the 32-bit program cannot run here, which is not a failure.
@@ -13,34 +14,12 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-# Inside the namespace (or as they are where 32-bit code runs): the session, then the tests. The
-# last line counts the cases (TEST=CASE), or the tests; a test whose class could not be set up
-# counts as failed.
+# Inside the namespace (or as they are where 32-bit code runs): the session, then the tests.
 if [ "${1:-}" = --inside ]; then
   shift
   tools/wine-session.sh start || exit 1
   status=0
-  (cd tests/e2e && /usr/bin/python3 - "$@") <<'PY' || status=$?
-import sys, unittest
-cases = [argument.partition("=")[::2] for argument in sys.argv[1:]]  # (test, case or "")
-suite = unittest.defaultTestLoader.loadTestsFromNames(list(dict.fromkeys(t for t, _ in cases)))
-passed = set()
-class Result(unittest.TextTestResult):
-    def addSuccess(self, test):
-        super().addSuccess(test)
-        passed.add(test.id())
-result = unittest.TextTestRunner(verbosity=2, resultclass=Result).run(suite)
-skipped = len(result.skipped)
-if all(case for _, case in cases):
-    outcomes = [test in passed for test, _ in cases]
-    for (_, case), ok in zip(cases, outcomes):
-        print(f"  {'passed' if ok else 'FAILED'}: {case}")
-else:
-    outcomes = [True] * len(passed) + [False] * (suite.countTestCases() - len(passed) - skipped)
-print(f"shipped exe: {sum(outcomes)} passed, {len(outcomes) - sum(outcomes)} failed"
-      + (f", {skipped} skipped" if skipped else ""))
-sys.exit(not all(outcomes))
-PY
+  /usr/bin/python3 tests/e2e/shipped.py "$@" || status=$?
   tools/wine-session.sh stop
   exit "$status"
 fi
@@ -48,22 +27,10 @@ tools/setup.sh
 work=$root/build/shipped
 rm -rf "$work/e2e" && mkdir -p "$work"
 suites=()  # every module of the suite, unless --cases
-# The cases the test command runs on every run, chosen by what can differ in a 32-bit program
-# (calling conventions, structure and pointer sizes, the platform's 32-bit paths, unwinding):
-# three tests of the suite, one start of the exe each, and the cases each of them checks.
-window=test_window.Window.test_window_matches_its_table_then_close_toggles_minimize_and_the_options_are_saved
-session=test_launch.Launching.test_a_session_of_launches_leaves_its_history_and_every_other_line_in_the_file
-report=test_settings.FailureReport.test_malformed_value_reports_and_ends_with_one_leaving_the_file_alone_whatever_is_tried
-cases=(
-  "$window=the window against its table, and drawn as this machine's build draws it"
-  "$session=a history with a 5,000-character entry, saved back whole"
-  "$session=a launch through the shell into the recorder: its command line and show flag"
-  "$session=the X button"
-  "$window=Escape: the settings file's bytes and exit status 0"
-  "$report=the failure report's exact text, its address inside the image, exit status 1"
-)
 if [ "${1:-}" = --cases ]; then
-  suites=("${cases[@]}")
+  # The cases the test command runs on every run, with each way of giving input: X11's, and the
+  # platform's own, which is all the same cases have on Windows.
+  suites=(--inputs "x11 sendinput" --cases)
   shift
 else
   for module in tests/e2e/test_*.py; do suites+=("$(basename "$module" .py)"); done
@@ -87,7 +54,7 @@ with zipfile.ZipFile(sys.argv[1]) as archive, open(sys.argv[2], "wb") as exe:
 PY
 # The probe, the recorder and this build's own tovik.exe, which draws the window the shipped one
 # must match; the test command passes the tree it built.
-[ -n "${TOVIK_BIN:-}" ] || TOVIK_BIN=$root/$(tools/windows-tree.sh tovik probe recorder 2>/dev/null)/bin
+[ -n "${TOVIK_BIN:-}" ] || TOVIK_BIN=$root/$(tools/windows-tree.sh tovik probe recorder fenced_heap fenced_start 2>/dev/null)/bin
 
 not_tested() {
   echo "shipped exe: not tested ($1)"

@@ -1,4 +1,5 @@
-"""Drives the real tovik.exe under Wine: a folder of its own, real input, the probe."""
+"""Drives the real tovik.exe from outside: a folder of its own, real input, the probe. Under Wine
+(a private X display) or on Windows itself, where the same cases run on the shipped exe."""
 import json
 import os
 import pathlib
@@ -8,11 +9,9 @@ import time
 import unittest
 from urllib.parse import quote
 
-from Xlib import X, display
-from Xlib.protocol import event
-
 SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 SESSION = os.path.join(SOURCE, "tools", "wine-session.sh")
+NATIVE = os.name == "nt"  # on Windows itself: no Wine, no X
 BIN = os.environ["TOVIK_BIN"]
 BUILT = os.path.join(BIN, "tovik.exe")
 EXE = os.environ.get("TOVIK_EXE") or BUILT  # the exe under test: the shipped one, or this build's
@@ -22,14 +21,20 @@ FENCES = {BUILT: BIN, EXE: os.environ.get("TOVIK_FENCE_DIR") or BIN}
 SLOW = float(os.environ.get("TOVIK_E2E_SLOW", "1"))  # every wait scaled: emulation is far slower
 WORK = os.environ["TOVIK_E2E_WORK"]
 ENV = dict(os.environ)
-ENV["DISPLAY"] = ":" + open(os.path.join(ENV["TOVIK_WINE_ROOT"], "wine-display")).read().strip()
+if not NATIVE:
+    ENV["DISPLAY"] = ":" + open(os.path.join(ENV["TOVIK_WINE_ROOT"], "wine-display")).read().strip()
 WM_COMMAND, WM_SYSCOMMAND, WM_ENDSESSION, WM_KEYDOWN, WM_CLOSE = 0x111, 0x112, 0x16, 0x100, 0x10
 FRESH_FILE = b"[Main]\r\nTop=100\r\nLeft=100\r\nDoClose=0\r\nDoMinimize=0\r\nCount=0\r\n"
 
 
 def winpath(path):
     """The Windows name of a path on this machine, as Wine maps it."""
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
+    return os.path.abspath(path) if NATIVE else "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def windows_program(*command):
+    """The command that runs a Windows program: in the Wine session, or as it is on Windows."""
+    return list(command) if NATIVE else [SESSION, "run", *command]
 
 
 _probe = None  # one process: a program start under Wine costs far more than a request
@@ -39,7 +44,7 @@ def probe(*args, check=True):
     """What the probe printed for one request; one probe process serves the run."""
     global _probe
     if _probe is None or _probe.poll() is not None:
-        _probe = subprocess.Popen([SESSION, "run", os.path.join(BIN, "probe.exe"), "serve"],
+        _probe = subprocess.Popen(windows_program(os.path.join(BIN, "probe.exe"), "serve"),
                                   env=ENV, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                   stderr=subprocess.DEVNULL)
     _probe.stdin.write(("\t".join(map(str, args)) + "\n").encode())
@@ -55,9 +60,10 @@ def probe(*args, check=True):
     return "".join(lines)
 
 
-# The keyboard and mouse: X11's, through xdotool, or the platform's own (SendInput, through the
-# probe), which is what a run on Windows has. TOVIK_INPUT=sendinput chooses the second.
-SEND_INPUT = os.environ.get("TOVIK_INPUT", "x11") == "sendinput"
+# The keyboard, the mouse and the screen: X11's (xdotool, the root window's image), or the
+# platform's own (SendInput and the screen's device context, through the probe), which is all a
+# run on Windows has. TOVIK_INPUT=sendinput chooses the second under Wine.
+SEND_INPUT = NATIVE or os.environ.get("TOVIK_INPUT", "x11") == "sendinput"
 
 
 def xdotool(*args):
@@ -116,6 +122,8 @@ def click(tree, text):
 def drop_files(tree, *paths):
     """A real XDND drop of `paths` on the caption area, as a file manager sends it: text/uri-list
     with percent-encoded file URIs, the data given whenever the target asks for it."""
+    from Xlib import X, display
+    from Xlib.protocol import event
     x, y = tree["origin"][0] + 120, tree["origin"][1] + 22
     uris = "".join("file://" + quote(os.path.abspath(path)) + "\r\n" for path in paths).encode()
     x11 = display.Display(ENV["DISPLAY"])
@@ -159,6 +167,9 @@ def drop_files(tree, *paths):
 def pixels(tree, left, top, right, bottom):
     """The screen's pixels in a rectangle of the client area's coordinates."""
     (x, y) = tree["origin"]
+    if SEND_INPUT:
+        return probe("pixels", x + left, y + top, right - left, bottom - top)
+    from Xlib import X, display
     x11 = display.Display(ENV["DISPLAY"])
     data = x11.screen().root.get_image(x + left, y + top, right - left, bottom - top, X.ZPixmap,
                                        0xFFFFFFFF).data
@@ -206,9 +217,9 @@ class Launcher:
 
     def start(self, *args, wait=True):
         self.process = subprocess.Popen(
-            [SESSION, "run", os.path.join(self.fence, "fenced_start.exe"),
-             winpath(os.path.join(self.fence, "fenced_heap.dll")),
-             winpath(os.path.join(self.folder, "tovik.exe")), *args],
+            windows_program(os.path.join(self.fence, "fenced_start.exe"),
+                            winpath(os.path.join(self.fence, "fenced_heap.dll")),
+                            winpath(os.path.join(self.folder, "tovik.exe")), *args),
             env={**ENV, "TOVIK_HEAP_REPORT": winpath(self.heap_report)}, stdin=subprocess.DEVNULL,
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         if wait:

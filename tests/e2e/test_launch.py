@@ -7,8 +7,8 @@ import shutil
 import subprocess
 import unittest
 
-from harness import (ENV, PLANTED, SESSION, WM_COMMAND, WM_ENDSESSION, WM_SYSCOMMAND,
-                     LauncherTest, click, control, eventually, keys, probe, tree, type_text, winpath)
+from harness import (ENV, PLANTED, WM_COMMAND, WM_ENDSESSION, WM_SYSCOMMAND, LauncherTest, click,
+                     control, eventually, keys, probe, tree, type_text, windows_program, winpath)
 
 
 class Launching(LauncherTest):
@@ -115,8 +115,8 @@ class DllSearch(LauncherTest):
             for key, value in values.items()))
         # Each view as the file names it, whatever the loader: a 32-bit regedit would put the
         # 64-bit names into the 32-bit view.
-        subprocess.run([SESSION, "run", "reg", "import", winpath(folder + "/handlers.reg"),
-                        "/reg:64"], env=ENV, check=True)
+        subprocess.run(windows_program("reg", "import", winpath(folder + "/handlers.reg"), "/reg:64"),
+                       env=ENV, check=True)
         probe("set-text", f'"{document}"')
         keys("Return")
         self.assertEqual(launcher.recorded(), [f'"{launcher.recorder}" "{document}"'])
