@@ -316,12 +316,12 @@ int Pixels(int argc, wchar_t** argv) {
 }
 
 int Usage() {
-  std::fprintf(
-      stderr,
-      "usage: probe wait MS | tree | hold | post MSG WPARAM [LPARAM|=ControlText] |\n"
-      "       send MSG WPARAM [LPARAM] | send-to CONTROL-TEXT MSG WPARAM | quit | close-box |\n"
-      "       set-text TEXT | add-entry TEXT | boxes | key CHORD... | type TEXT |\n"
-      "       click X Y | pixels X Y WIDTH HEIGHT | serve\n");
+  std::fprintf(stderr,
+               "usage: probe wait MS | tree | hold | post MSG WPARAM [LPARAM|=ControlText] |\n"
+               "       send MSG WPARAM [LPARAM] | send-to CONTROL-TEXT MSG WPARAM | quit [MS] | "
+               "close-box |\n"
+               "       set-text TEXT | add-entry TEXT | boxes | key CHORD... | type TEXT |\n"
+               "       click X Y | pixels X Y WIDTH HEIGHT | serve\n");
   return 2;
 }
 
@@ -367,7 +367,8 @@ int Run(int argc, wchar_t** argv) {
   }
   if (verb == L"quit") {
     // Every launcher, until none is left, so that the next one started is the only one.
-    for (const DWORD deadline = GetTickCount() + 5000; GetTickCount() < deadline; Sleep(20)) {
+    const DWORD patience = argc > 2 ? wcstoul(argv[2], nullptr, 10) : 5000;
+    for (const DWORD deadline = GetTickCount() + patience; GetTickCount() < deadline; Sleep(20)) {
       HWND main = FindLauncher();
       if (!main) return 0;
       for (; main; main = FindWindowExW(nullptr, main, L"launcherclass", nullptr)) {

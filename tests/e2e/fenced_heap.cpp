@@ -16,6 +16,7 @@ constexpr size_t kLive = 0x4C495645, kFreed = 0x46524545;
 constexpr size_t kQuarantine = 256;  // freed blocks kept a while, so a second free is seen
 constexpr DWORD kHeapCorruption = 0xC0000374;
 constexpr int kCallers = 3;
+constexpr int kStackWords = 64;  // how far up the stack the program's return addresses are sought
 
 // Eight words: blocks keep the alignment the C library gives them.
 struct Header {
@@ -39,6 +40,7 @@ struct Heap {
   Header* quarantine[kQuarantine];
   size_t nextOut;
   HMODULE program;
+  UINT_PTR codeStart, codeEnd;  // the program's code
 } heap;
 
 // "tovik.exe+0x1234" for an address inside the program, else the address.
@@ -62,8 +64,9 @@ void Place(void* address, char* out, size_t size) {
   const char* file = std::strrchr(name, '\\') ? std::strrchr(name, '\\') + 1 : name;
   const int length = std::snprintf(
       line, sizeof line,
-      "heap error in %s: %s, a block of %lu bytes taken at %s%s, from %s%s, from %s%s\r\n", file,
-      what, static_cast<unsigned long>(header->size), file, places[0], file, places[1], file,
+      "heap error in %s: %s, a block of %lu bytes; return addresses on the stack when it was "
+      "taken: %s%s, %s%s, %s%s\r\n",
+      file, what, static_cast<unsigned long>(header->size), file, places[0], file, places[1], file,
       places[2]);
   char report[MAX_PATH];
   if (GetEnvironmentVariableA("TOVIK_HEAP_REPORT", report, MAX_PATH) - 1 < MAX_PATH - 1) {
@@ -91,8 +94,20 @@ void* Take(size_t size) {
   if (!header) return nullptr;
   header->size = size;
   header->magic = kLive;
-  // Frames 0 and 1 are this function and its hook; the C++ library's operator new may be next.
-  RtlCaptureStackBackTrace(2, kCallers, header->callers, nullptr);
+  // The first words up the stack that point into the program's code: return addresses, from the
+  // call of malloc outwards. A walk of the frames would name them surely, but costs a
+  // thousand times more, too much for a history of thousands of entries.
+  auto* word = static_cast<UINT_PTR*>(__builtin_frame_address(0));
+  ULONG_PTR low, high;
+  GetCurrentThreadStackLimits(&low, &high);
+  auto* top = reinterpret_cast<UINT_PTR*>(high);
+  int found = 0;
+  for (int i = 0; i < kStackWords && word + i < top && found < kCallers; ++i) {
+    if (word[i] >= heap.codeStart && word[i] < heap.codeEnd) {
+      header->callers[found++] = reinterpret_cast<void*>(word[i]);
+    }
+  }
+  while (found < kCallers) header->callers[found++] = nullptr;
   std::memset(reinterpret_cast<unsigned char*>(header + 1) + size, kFenceByte, kFence);
   EnterCriticalSection(&heap.lock);
   header->prev = &heap.live;
@@ -212,6 +227,11 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
   InitializeCriticalSection(&heap.lock);
   heap.live.prev = heap.live.next = &heap.live;
   heap.program = GetModuleHandleA(nullptr);
+  const auto base = reinterpret_cast<UINT_PTR>(heap.program);
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
+      base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  heap.codeStart = base + nt->OptionalHeader.BaseOfCode;
+  heap.codeEnd = heap.codeStart + nt->OptionalHeader.SizeOfCode;
   // Refused where malloc and free are not both the program's own imports: nothing is fenced.
   return heap.malloc && heap.realloc && heap.free && (Hook() & 9) == 9;
 }

@@ -25,10 +25,12 @@ int wmain(int argc, wchar_t** argv) {
   std::wstring command = PastFirst(PastFirst(GetCommandLineW()));
   STARTUPINFOW startup;
   GetStartupInfoW(&startup);
-  // The program ends with this starter, as it would with a wrapper that is killed.
+  // The program ends with this starter, as it would with a wrapper that is killed; what it starts
+  // stays out of the job (Wine's own desktop and services among them).
   const HANDLE job = CreateJobObjectW(nullptr, nullptr);
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  limits.BasicLimitInformation.LimitFlags =
+      JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK;
   PROCESS_INFORMATION child;
   if (!job ||
       !SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits) ||

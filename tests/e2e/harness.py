@@ -254,6 +254,9 @@ class Launcher:
         return [command_line for *_, command_line in starts]
 
     def stop(self):
+        # Asked to end first, so that its heap is checked as it ends; killed where it does not
+        # (Wine may keep a launcher whose list an X11 key opened from ending on WM_QUIT).
+        probe("quit", int(2000 * SLOW), check=False)
         if self.process and self.running():
             self.process.kill()
             self.process.wait(timeout=10)
