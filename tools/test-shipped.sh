@@ -38,7 +38,7 @@ else
   i686-w64-mingw32-g++-posix -shared -Os -s -static -o "$work/planted.dll" tests/e2e/planted.cpp
 fi
 # The shipped exe's heap is fenced by a starter and a DLL of its own kind.
-i686-w64-mingw32-g++-posix -std=c++17 -shared -O2 -s -static -o "$work/fenced_heap.dll" \
+i686-w64-mingw32-g++-posix -std=c++17 -I. -shared -O2 -s -static -o "$work/fenced_heap.dll" \
   tests/e2e/fenced_heap.cpp
 i686-w64-mingw32-g++-posix -std=c++17 -municode -O2 -s -static -o "$work/fenced_start.exe" \
   tests/e2e/fenced_start.cpp
