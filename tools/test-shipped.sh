@@ -6,7 +6,8 @@
 # a 64-bit probe reads a 32-bit window as usual.
 #   test-shipped.sh [--cases] [ZIP]
 #     --cases  only the six cases the test command runs on every run (three tests, three starts),
-#              once with X11's input and once with SendInput
+#              once with X11's input and once with SendInput; without it, the whole suite with
+#              the inputs TOVIK_INPUTS names (by default "x11"; "sendinput" as on Windows)
 #     ZIP      the release archive to test; by default tools/release.sh builds one from HEAD
 # Its last line is "shipped exe: N passed, M failed", or "shipped exe: not tested (REASON)" where
 # the 32-bit program cannot run here, which is not a failure.
@@ -33,6 +34,8 @@ if [ "${1:-}" = --cases ]; then
   suites=(--inputs "x11 sendinput" --cases)
   shift
 else
+  # TOVIK_INPUTS: the backends to run them with, as the Windows run has them ("sendinput").
+  suites=(--inputs "${TOVIK_INPUTS:-x11}")
   for module in tests/e2e/test_*.py; do suites+=("$(basename "$module" .py)"); done
   # The DLL search test plants a DLL of the exe's own kind.
   i686-w64-mingw32-g++-posix -shared -Os -s -static -o "$work/planted.dll" tests/e2e/planted.cpp
