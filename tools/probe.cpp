@@ -235,8 +235,9 @@ int Input(int argc, wchar_t** argv) {
   const std::wstring verb = argv[1];
   std::vector<INPUT> inputs;
   if (verb == L"click" && argc >= 4) {
-    // The pointer put on the point first: Wine may leave an absolute move alone after a modal
-    // box closes, and the move's own scaling to 0..65535 may land a pixel off on Windows.
+    // The pointer put on the point, then the button pressed where it is. Not an absolute move:
+    // Wine may leave one alone after a modal box closes, and its scaling to 0..65535 may land a
+    // pixel off on Windows.
     const POINT target{wcstol(argv[2], nullptr, 10), wcstol(argv[3], nullptr, 10)};
     POINT at{};
     for (int tries = 0; tries < 50 && !(GetCursorPos(&at) && at.x == target.x && at.y == target.y);
@@ -245,17 +246,12 @@ int Input(int argc, wchar_t** argv) {
       Sleep(20);
     }
     if (at.x != target.x || at.y != target.y) return 1;
-    INPUT move{};
-    move.type = INPUT_MOUSE;
-    move.mi.dx = static_cast<LONG>(wcstol(argv[2], nullptr, 10) * 65535 /
-                                   (GetSystemMetrics(SM_CXSCREEN) - 1));
-    move.mi.dy = static_cast<LONG>(wcstol(argv[3], nullptr, 10) * 65535 /
-                                   (GetSystemMetrics(SM_CYSCREEN) - 1));
-    move.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-    INPUT down = move, up = move;
+    INPUT down{};
+    down.type = INPUT_MOUSE;
+    INPUT up = down;
     down.mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
     up.mi.dwFlags = MOUSEEVENTF_LEFTUP;
-    inputs = {move, down, up};
+    inputs = {down, up};
   }
   for (int i = 2; verb == L"type" && i < argc; ++i) {
     for (const wchar_t* unit = argv[i]; *unit; ++unit) {
