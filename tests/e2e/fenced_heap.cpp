@@ -62,10 +62,13 @@ void* __cdecl FencedRealloc(void* block, size_t size) {
   if (!block) return Take(size);
   fence::Header* header = fence::HeaderOf(block);
   if (!header) return std::realloc(block, size);
-  fence::Check(*header);
-  void* moved = size ? Take(size) : nullptr;
-  if (size && !moved) return nullptr;
-  if (moved) std::memcpy(moved, block, header->size < size ? header->size : size);
+  if (size == 0) {
+    fence::Give(header);
+    return nullptr;
+  }
+  void* moved = Take(size);
+  if (!moved) return nullptr;  // the old block stays the caller's
+  std::memcpy(moved, block, header->size < size ? header->size : size);
   fence::Give(header);
   return moved;
 }
@@ -106,21 +109,18 @@ unsigned Hook() {
   return hooked;
 }
 
-// "tovik.exe+0x1234" for an address inside the program.
-void Place(const char* file, void* address, char* out, size_t size) {
-  const auto at = reinterpret_cast<UINT_PTR>(address);
-  const auto base = reinterpret_cast<UINT_PTR>(program);
-  std::snprintf(out, size, "%s+0x%lx", file, static_cast<unsigned long>(at - base));
-  if (!address) std::snprintf(out, size, "-");
-}
-
 }  // namespace
 
 [[noreturn]] void fence::Report(const char* what, const Header& block) {
   char name[MAX_PATH] = "?", places[kCallers][MAX_PATH + 24], line[4 * MAX_PATH + 256];
   GetModuleFileNameA(program, name, MAX_PATH);
   const char* file = std::strrchr(name, '\\') ? std::strrchr(name, '\\') + 1 : name;
-  for (int i = 0; i < kCallers; ++i) Place(file, block.callers[i], places[i], sizeof places[i]);
+  for (int i = 0; i < kCallers; ++i) {  // "tovik.exe+0x1234", or "-" where none was found
+    const auto offset =
+        reinterpret_cast<UINT_PTR>(block.callers[i]) - reinterpret_cast<UINT_PTR>(program);
+    std::snprintf(places[i], sizeof places[i], block.callers[i] ? "%s+0x%lx" : "-", file,
+                  static_cast<unsigned long>(offset));
+  }
   const int length = std::snprintf(line, sizeof line,
                                    "heap error in %s: %s, a block of %lu bytes; return addresses "
                                    "on the stack when it was taken: %s, %s, %s\r\n",

@@ -35,8 +35,7 @@ int wmain(int argc, wchar_t** argv) {
   if (!job ||
       !SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits) ||
       !CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
-                      nullptr, &startup, &child) ||
-      !AssignProcessToJobObject(job, child.hProcess)) {
+                      nullptr, &startup, &child)) {
     return 126;
   }
   // The DLL's path written into the child, then LoadLibraryW run there on it: the system DLLs sit
@@ -45,7 +44,8 @@ int wmain(int argc, wchar_t** argv) {
   void* path = VirtualAllocEx(child.hProcess, nullptr, bytes, MEM_COMMIT, PAGE_READWRITE);
   const auto load = reinterpret_cast<LPTHREAD_START_ROUTINE>(
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "LoadLibraryW")));
-  HANDLE loader = path && WriteProcessMemory(child.hProcess, path, argv[1], bytes, nullptr)
+  HANDLE loader = AssignProcessToJobObject(job, child.hProcess) && path &&
+                          WriteProcessMemory(child.hProcess, path, argv[1], bytes, nullptr)
                       ? CreateRemoteThread(child.hProcess, nullptr, 0, load, path, 0, nullptr)
                       : nullptr;
   DWORD loaded = 0;
@@ -54,7 +54,7 @@ int wmain(int argc, wchar_t** argv) {
     GetExitCodeThread(loader, &loaded);
     CloseHandle(loader);
   }
-  if (!loaded) {  // never run a program unfenced in its place
+  if (!loaded) {  // never run a program unfenced, nor one that could outlive this starter
     TerminateProcess(child.hProcess, 127);
     return 127;
   }

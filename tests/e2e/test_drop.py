@@ -77,7 +77,8 @@ class DropsAndBrowse(LauncherTest):
 
     def hold_the_foreground(self):
         """Another program's window in front of the launcher until the test ends."""
-        holder = subprocess.Popen(windows_program(os.path.join(BIN, "probe.exe"), "hold"), env=ENV, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        holder = subprocess.Popen(windows_program(os.path.join(BIN, "probe.exe"), "hold"), env=ENV,
+                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         self.addCleanup(holder.kill)
         holder_window = int(holder.stdout.readline())
         self.assertTrue(eventually(lambda: tree()["foreground"] == holder_window))

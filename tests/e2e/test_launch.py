@@ -115,8 +115,8 @@ class DllSearch(LauncherTest):
             for key, value in values.items()))
         # Each view as the file names it, whatever the loader: a 32-bit regedit would put the
         # 64-bit names into the 32-bit view.
-        subprocess.run(windows_program("reg", "import", winpath(folder + "/handlers.reg"), "/reg:64"),
-                       env=ENV, check=True)
+        handlers = winpath(folder + "/handlers.reg")
+        subprocess.run(windows_program("reg", "import", handlers, "/reg:64"), env=ENV, check=True)
         probe("set-text", f'"{document}"')
         keys("Return")
         self.assertEqual(launcher.recorded(), [f'"{launcher.recorder}" "{document}"'])
