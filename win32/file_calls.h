@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 namespace tovik::win32 {
 
 struct FileCalls {
@@ -19,6 +21,9 @@ struct FileCalls {
   decltype(&::MoveFileExA) MoveFileExA;
   decltype(&::DeleteFileA) DeleteFileA;
   DWORD(WINAPI* GetFinalPathNameByHandleA)(HANDLE, LPSTR, DWORD, DWORD);
+  // What a symbolic link names, read from the link itself, so also when that file is missing;
+  // false when `link` is no symbolic link or its target has no 8-bit name.
+  bool (*ReadLinkTarget)(const char* link, std::string& target);
   decltype(&::Sleep) Sleep;  // the pause before a call is tried again
 };
 

@@ -2,7 +2,10 @@
 #include "win32/settings_files.h"
 
 #include <windows.h>
+// windows.h first: the device control header needs its types.
+#include <winioctl.h>
 
+#include <cstring>
 #include <vector>
 
 namespace tovik::win32 {
@@ -65,28 +68,11 @@ Presence PresenceOf(const FileCalls& calls, const std::string& path, DWORD* attr
   return Missing(GetLastError()) ? Presence::kMissing : Presence::kUnknown;
 }
 
-// Access denied on a file that is there and not read-only: a holder or a pending delete.
-bool HeldOrGoing(const FileCalls& calls, const std::string& path) {
-  DWORD attributes = 0;
-  const Presence presence = PresenceOf(calls, path, &attributes);
-  return presence == Presence::kUnknown ||
-         (presence == Presence::kThere && !(attributes & FILE_ATTRIBUTE_READONLY));
-}
-
-// Whether a text ends at a line end in its own encoding: a save's temporary that an end of the
-// process cut short ends part-way through a line, one that was written whole does not.
-bool EndsAtLineEnd(const std::string& text) {
-  const size_t size = text.size();
-  if (size == 0) return false;
-  const auto lineEnd = [](char c) { return c == '\n' || c == '\r'; };
-  if (text.rfind("\xFF\xFE", 0) == 0) {
-    return size % 2 == 0 && size > 2 && lineEnd(text[size - 2]) && text[size - 1] == '\0';
-  }
-  if (text.rfind("\xFE\xFF", 0) == 0) {
-    return size % 2 == 0 && size > 2 && text[size - 2] == '\0' && lineEnd(text[size - 1]);
-  }
-  return lineEnd(text[size - 1]);
-}
+// A save's temporary is written with its first byte last, after the rest is on the disk: one
+// that the end of the process, a full disk or another program's truncation cut short is empty
+// or begins with a NUL, whatever its text (no final line end, UTF-16, Ctrl+Z). No editor starts
+// a settings file with a NUL.
+bool WrittenWhole(const std::string& text) { return !text.empty() && text[0] != '\0'; }
 
 // Blanks in the text's own encoding, which the reader skips at the end of a line or as a line.
 std::string Blanks(const std::string& text, size_t size) {
@@ -106,6 +92,45 @@ DWORD WINAPI FinalPathNameOf(HANDLE file, LPSTR buffer, DWORD size, DWORD flags)
   if (get) return get(file, buffer, size, flags);
   SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
   return 0;
+}
+
+// The target a symbolic link holds, from its reparse data: a link whose file is missing still
+// names it. A relative target is taken from the link's folder.
+bool ReadLinkTargetOf(const char* link, std::string& target) {
+  struct SymbolicLink {  // the reparse data of a symbolic link, as the file system gives it
+    ULONG tag;
+    USHORT dataLength, reserved, substituteOffset, substituteLength, printOffset, printLength;
+    ULONG flags;
+  };
+  const HANDLE opened = CreateFileA(
+      link, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (opened == INVALID_HANDLE_VALUE) return false;
+  std::vector<char> data(16 * 1024);  // the largest reparse data there is
+  DWORD size = 0;
+  const bool read = DeviceIoControl(opened, FSCTL_GET_REPARSE_POINT, nullptr, 0, data.data(),
+                                    static_cast<DWORD>(data.size()), &size, nullptr);
+  CloseHandle(opened);
+  SymbolicLink header{};
+  if (!read || size < sizeof header) return false;
+  std::memcpy(&header, data.data(), sizeof header);
+  const bool printed = header.printLength > 0;
+  const size_t offset = sizeof header + (printed ? header.printOffset : header.substituteOffset);
+  const size_t length = printed ? header.printLength : header.substituteLength;
+  if (header.tag != IO_REPARSE_TAG_SYMLINK || offset + length > size || length == 0) return false;
+  std::wstring name(length / 2, L'\0');
+  std::memcpy(name.data(), data.data() + offset, name.size() * 2);
+  if (name.rfind(L"\\??\\", 0) == 0) name.erase(0, 4);
+  const int wide = static_cast<int>(name.size());
+  BOOL lossy = FALSE;
+  const int bytes = WideCharToMultiByte(CP_ACP, 0, name.data(), wide, nullptr, 0, nullptr, &lossy);
+  if (bytes == 0 || lossy) return false;
+  std::string ansi(static_cast<size_t>(bytes), '\0');
+  WideCharToMultiByte(CP_ACP, 0, name.data(), wide, ansi.data(), bytes, nullptr, nullptr);
+  constexpr ULONG kRelative = 1;  // SYMLINK_FLAG_RELATIVE
+  const std::string named = link;
+  target = header.flags & kRelative ? named.substr(0, named.find_last_of('\\') + 1) + ansi : ansi;
+  return true;
 }
 
 }  // namespace
@@ -157,10 +182,9 @@ class Patience {
 
 const FileCalls& SystemFileCalls() {
   static const FileCalls calls{
-      ::CreateFileA,        ::ReadFile,     ::WriteFile,   ::FlushFileBuffers,
-      ::SetFilePointerEx,   ::SetEndOfFile, ::CloseHandle, ::GetFileAttributesA,
-      ::SetFileAttributesA, ::ReplaceFileA, ::MoveFileExA, ::DeleteFileA,
-      FinalPathNameOf,      ::Sleep};
+      ::CreateFileA,  ::ReadFile,    ::WriteFile,          ::FlushFileBuffers,   ::SetFilePointerEx,
+      ::SetEndOfFile, ::CloseHandle, ::GetFileAttributesA, ::SetFileAttributesA, ::ReplaceFileA,
+      ::MoveFileExA,  ::DeleteFileA, FinalPathNameOf,      ReadLinkTargetOf,     ::Sleep};
   return calls;
 }
 std::string Win32AnsiCodec::WideToAnsi(const std::u16string& text) {
@@ -201,12 +225,19 @@ FileRead Win32SettingsFiles::ReadFrom(const std::string& path, Patience& patienc
   return result;
 }
 
-// A whole temporary beside a missing file holds the last save: one that could not move its text
-// into place left it. Its text, or missing when there is none or it was cut short.
-FileRead Win32SettingsFiles::LastSaveIn(const std::string& temporary, Patience& patience) {
-  FileRead last = ReadFrom(temporary, patience);
-  if (last.kind == FileRead::Kind::kWhole && !EndsAtLineEnd(last.bytes)) return {};
-  return last;
+// Access denied on a file that is there and not read-only: a holder, a pending delete, or an
+// access list that refuses it. Asking for what a replace needs tells them apart: a holder shows
+// as a sharing violation, an access list as access denied, which no wait changes.
+bool Win32SettingsFiles::HeldOrGoing(const std::string& path) {
+  DWORD attributes = 0;
+  const Presence presence = PresenceOf(calls_, path, &attributes);
+  if (presence != Presence::kThere) return presence == Presence::kUnknown;
+  if (attributes & FILE_ATTRIBUTE_READONLY) return false;
+  Handle probe(calls_, calls_.CreateFileA(path.c_str(), GENERIC_WRITE | DELETE,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  const DWORD error = GetLastError();
+  return probe.valid() || error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
 }
 
 bool Win32SettingsFiles::MoveIn(const std::string& temporary, const std::string& path, DWORD flags,
@@ -215,27 +246,46 @@ bool Win32SettingsFiles::MoveIn(const std::string& temporary, const std::string&
       [&] {
         return calls_.MoveFileExA(temporary.c_str(), path.c_str(), flags | MOVEFILE_WRITE_THROUGH);
       },
-      [&] { return HeldOrGoing(calls_, path); });
+      [&] { return HeldOrGoing(path); });
 }
 
-FileRead Win32SettingsFiles::ReadWhole(const std::string& path) {
+// Whether the file holds `bytes` after they were put in place; a file that cannot be read now
+// is taken to.
+bool Win32SettingsFiles::Holds(const std::string& path, const std::string& bytes,
+                               Patience& patience) {
+  const FileRead now = ReadFrom(path, patience);
+  return now.kind == FileRead::Kind::kUnreadable ||
+         (now.kind == FileRead::Kind::kWhole && now.bytes == bytes);
+}
+
+FileRead Win32SettingsFiles::ReadWhole(const std::string& named) {
   Patience patience(calls_);
-  FileRead read = ReadFrom(path, patience);
+  FileRead read = ReadFrom(named, patience);
   if (read.kind != FileRead::Kind::kMissing) return read;
-  // The last save is put in place, or read where it is while it cannot be moved.
-  const std::string temporary = TemporaryPathFor(path);
-  FileRead last = LastSaveIn(temporary, patience);
-  if (last.kind != FileRead::Kind::kWhole) return read;
-  MoveIn(temporary, path, 0, patience);
+  // With no file, a temporary written whole beside it holds the last save (one that could not
+  // move its text into place): it is put in place, or read where it is while it cannot be
+  // moved. Beside a link it lies where the save wrote it, beside the link's target.
+  const std::optional<std::string> file = FileOf(named);
+  if (!file) return read;
+  const std::string temporary = TemporaryPathFor(*file);
+  FileRead last = ReadFrom(temporary, patience);
+  // A temporary that cannot be read may hold the last save: the run must not save over it.
+  if (last.kind == FileRead::Kind::kUnreadable) return last;
+  if (last.kind != FileRead::Kind::kWhole || !WrittenWhole(last.bytes)) return read;
+  // Another program may have written the temporary between the read and the move.
+  if (MoveIn(temporary, *file, 0, patience) && !Holds(*file, last.bytes, patience)) {
+    Save(*file, last.bytes, patience);
+  }
   return last;
 }
 
 // The file a path names in the end, through any symbolic link, so that a save replaces the
-// link's target and the link stays. Nothing when the path is a link whose file cannot be told:
-// replacing it would put a plain file in the link's place.
-std::optional<std::string> Win32SettingsFiles::FinalPathOf(const std::string& path) {
+// link's target and the link stays; a link whose file is missing names it still. Nothing when
+// the path is a link whose file cannot be told: replacing it would put a plain file in the
+// link's place.
+std::optional<std::string> Win32SettingsFiles::FileOf(const std::string& named) {
   Handle file(calls_, calls_.CreateFileA(
-                          path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                          named.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   std::vector<char> buffer(MAX_PATH);
   while (file.valid()) {
@@ -251,53 +301,70 @@ std::optional<std::string> Win32SettingsFiles::FinalPathOf(const std::string& pa
   }
   // A file that is not there is made where it is named; one that cannot be told may be a link.
   DWORD attributes = 0;
-  const Presence presence = PresenceOf(calls_, path, &attributes);
-  if (presence == Presence::kUnknown ||
-      (presence == Presence::kThere && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))) {
-    return std::nullopt;
+  const Presence presence = PresenceOf(calls_, named, &attributes);
+  if (presence == Presence::kUnknown) return std::nullopt;
+  if (presence == Presence::kThere && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    std::string target;
+    if (!calls_.ReadLinkTarget(named.c_str(), target)) return std::nullopt;
+    return target;
   }
-  return path;
+  return named;
 }
 
 void Win32SettingsFiles::ReplaceWhole(const std::string& named, const std::string& bytes) {
-  // A link whose file cannot be told keeps what it has: replacing it would put a plain file in
-  // the link's place.
-  const std::optional<std::string> final = FinalPathOf(named);
-  if (!final) return;
-  const std::string& path = *final;
-  const std::string temporary = TemporaryPathFor(path);
   Patience patience(calls_);
-  DWORD attributes = 0;
-  Presence presence = PresenceOf(calls_, path, &attributes);
-  if (presence == Presence::kMissing) {
+  Save(named, bytes, patience);
+}
+
+void Win32SettingsFiles::Save(const std::string& named, const std::string& bytes,
+                              Patience& patience) {
+  const std::optional<std::string> file = FileOf(named);
+  if (!file) return;
+  const std::string& path = *file;
+  const std::string temporary = TemporaryPathFor(path);
+  if (PresenceOf(calls_, path) == Presence::kMissing) {
     // The last save may be only in the temporary: it goes into place before anything may write
     // over it, or this save is not made.
-    const FileRead::Kind last = LastSaveIn(temporary, patience).kind;
-    if (last == FileRead::Kind::kUnreadable) return;
-    if (last == FileRead::Kind::kWhole) {
-      if (!MoveIn(temporary, path, 0, patience)) return;
-      presence = PresenceOf(calls_, path, &attributes);
+    const FileRead last = ReadFrom(temporary, patience);
+    if (last.kind == FileRead::Kind::kUnreadable) return;
+    if (last.kind == FileRead::Kind::kWhole && WrittenWhole(last.bytes) &&
+        !MoveIn(temporary, path, 0, patience)) {
+      return;
     }
   }
+  // Another program that wrote the temporary after this save did (a second copy of Tovik, killed
+  // part-way) had its text put in place: this save's own goes over it, once more.
+  for (int round = 0; round < 2; ++round) {
+    if (PutInPlace(path, bytes, patience) != Put::kOther) return;
+  }
+}
+
+Win32SettingsFiles::Put Win32SettingsFiles::PutInPlace(const std::string& path,
+                                                       const std::string& bytes,
+                                                       Patience& patience) {
+  const std::string temporary = TemporaryPathFor(path);
   // An existing file keeps its attributes (hidden, say): the new text has them from its
   // creation, so no moment shows the file without them.
   constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                           FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+  DWORD attributes = 0;
+  const Presence presence = PresenceOf(calls_, path, &attributes);
   const bool exists = presence != Presence::kMissing;
   const DWORD kept = presence == Presence::kThere ? attributes & kKept : 0;
   switch (WriteTemporary(temporary, bytes, kept, patience)) {
     case Written::kNoNewFile:
       // The folder takes no new file; the file itself may still take its new text.
       if (exists) RewriteInPlace(path, bytes, patience);
-      return;
+      return Put::kGaveUp;
     case Written::kNotCreated:
-      return;
+      return Put::kGaveUp;
     case Written::kFailed:
       patience.Try([&] { return calls_.DeleteFileA(temporary.c_str()); });
-      return;
+      return Put::kGaveUp;
     case Written::kWhole:
       break;
   }
+  const auto placed = [&] { return Holds(path, bytes, patience) ? Put::kDone : Put::kOther; };
   // Replacing keeps the file's permissions where the platform can; a new file is moved. A
   // replace that fails with the old file still in place has changed nothing and is tried again.
   bool replaced = false;
@@ -311,22 +378,22 @@ void Win32SettingsFiles::ReplaceWhole(const std::string& named, const std::strin
           SetLastError(error);
           return false;
         },
-        [&] { return HeldOrGoing(calls_, path); });
-    if (replaced) return;
+        [&] { return HeldOrGoing(path); });
+    if (replaced) return placed();
   }
   // A replace may have taken the old file away without moving the new text in
   // (ERROR_UNABLE_TO_MOVE_REPLACEMENT and its like): the temporary is then the only copy. It is
   // moved into place, or kept for the next start, which reads it.
-  presence = PresenceOf(calls_, path);
-  if (presence != Presence::kThere) {
-    if (presence == Presence::kMissing) MoveIn(temporary, path, 0, patience);
-    return;
+  const Presence after = PresenceOf(calls_, path);
+  if (after != Presence::kThere) {
+    return after == Presence::kMissing && MoveIn(temporary, path, 0, patience) ? placed()
+                                                                               : Put::kGaveUp;
   }
   // The old file is whole and this save's text could not take its place: the file stays as it
   // was and this run's changes are lost, as in a folder that cannot be written.
-  if (!MoveIn(temporary, path, MOVEFILE_REPLACE_EXISTING, patience)) {
-    patience.Try([&] { return calls_.DeleteFileA(temporary.c_str()); });
-  }
+  if (MoveIn(temporary, path, MOVEFILE_REPLACE_EXISTING, patience)) return placed();
+  patience.Try([&] { return calls_.DeleteFileA(temporary.c_str()); });
+  return Put::kGaveUp;
 }
 
 Win32SettingsFiles::Written Win32SettingsFiles::WriteTemporary(const std::string& temporary,
@@ -337,27 +404,26 @@ Win32SettingsFiles::Written Win32SettingsFiles::WriteTemporary(const std::string
     return calls_.CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               attributes ? attributes : FILE_ATTRIBUTE_NORMAL, nullptr);
   };
+  // Access denied with a temporary there: a killed save's temporary whose attributes (hidden,
+  // system, read-only) or access list refuse it goes first; one that is held, or whose delete is
+  // pending, is waited for. None there: the folder refuses a new file.
   HANDLE created = create();
-  DWORD found = 0;
-  if (created == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
-    if (PresenceOf(calls_, temporary, &found) == Presence::kThere &&
-        (found & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY))) {
-      // A killed save's temporary that is hidden, system or read-only refuses to be written
-      // over with other attributes: it goes first.
-      calls_.SetFileAttributesA(temporary.c_str(), FILE_ATTRIBUTE_NORMAL);
-      calls_.DeleteFileA(temporary.c_str());
-      created = create();
-    } else {
-      SetLastError(ERROR_ACCESS_DENIED);
-    }
-  }
-  // Access denied with a temporary there: one that is held, or whose delete is pending, is
-  // waited for. None there: the folder refuses a new file.
+  bool cleared = false, held = false;
   while (created == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
-    const bool there =
-        error == ERROR_ACCESS_DENIED && PresenceOf(calls_, temporary) != Presence::kMissing;
-    if (!patience.Waited(error, there)) {
+    held = false;
+    if (error == ERROR_ACCESS_DENIED) {
+      const Presence presence = PresenceOf(calls_, temporary);
+      if (presence == Presence::kThere && !cleared) {
+        cleared = true;
+        calls_.SetFileAttributesA(temporary.c_str(), FILE_ATTRIBUTE_NORMAL);
+        calls_.DeleteFileA(temporary.c_str());
+        created = create();
+        continue;
+      }
+      held = presence != Presence::kMissing && HeldOrGoing(temporary);
+    }
+    if (!patience.Waited(error, held)) {
       SetLastError(error);
       break;
     }
@@ -365,13 +431,20 @@ Win32SettingsFiles::Written Win32SettingsFiles::WriteTemporary(const std::string
   }
   Handle file(calls_, created);
   if (!file.valid()) {
-    // Only a folder that refuses a new file, with no temporary to blame, is rewritten in place.
+    // A folder that refuses a new file, with no temporary there or one that refuses to go, is
+    // rewritten in place.
     const DWORD error = GetLastError();
     const bool refused = error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT;
-    return refused && PresenceOf(calls_, temporary) == Presence::kMissing ? Written::kNoNewFile
-                                                                          : Written::kNotCreated;
+    return refused && !held ? Written::kNoNewFile : Written::kNotCreated;
   }
-  const bool whole = WriteAll(calls_, file.get(), bytes.data(), bytes.size()) &&
+  // All but the first byte, on the disk, then the first byte: see WrittenWhole.
+  std::string rest = bytes;
+  if (!rest.empty()) rest[0] = '\0';
+  LARGE_INTEGER start{};
+  const bool whole = WriteAll(calls_, file.get(), rest.data(), rest.size()) &&
+                     calls_.FlushFileBuffers(file.get()) &&
+                     calls_.SetFilePointerEx(file.get(), start, nullptr, FILE_BEGIN) &&
+                     WriteAll(calls_, file.get(), bytes.data(), bytes.empty() ? 0 : 1) &&
                      calls_.FlushFileBuffers(file.get());
   return file.Close() && whole ? Written::kWhole : Written::kFailed;
 }

@@ -26,12 +26,17 @@ class Win32SettingsFiles : public SettingsFiles {
  private:
   // kNotCreated: no temporary was made, and the folder is not known to refuse a new file.
   enum class Written { kWhole, kNoNewFile, kNotCreated, kFailed };
+  // kOther: what was put in place is not this save's text (another program wrote the temporary).
+  enum class Put { kDone, kGaveUp, kOther };
   FileRead ReadFrom(const std::string& path, Patience& patience);
-  FileRead LastSaveIn(const std::string& temporary, Patience& patience);
   // Moves the temporary's text into place, waiting a moment for a program that holds either.
   bool MoveIn(const std::string& temporary, const std::string& path, DWORD flags,
               Patience& patience);
-  std::optional<std::string> FinalPathOf(const std::string& path);
+  bool Holds(const std::string& path, const std::string& bytes, Patience& patience);
+  bool HeldOrGoing(const std::string& path);
+  std::optional<std::string> FileOf(const std::string& named);
+  void Save(const std::string& named, const std::string& bytes, Patience& patience);
+  Put PutInPlace(const std::string& path, const std::string& bytes, Patience& patience);
   Written WriteTemporary(const std::string& temporary, const std::string& bytes, DWORD attributes,
                          Patience& patience);
   bool RewriteInPlace(const std::string& path, const std::string& bytes, Patience& patience);
