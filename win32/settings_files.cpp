@@ -265,8 +265,9 @@ FileRead Win32SettingsFiles::ReadWhole(const std::string& named) {
   // With no file, a temporary written whole beside it holds the last save (one that could not
   // move its text into place): it is put in place, or read where it is while it cannot be
   // moved. Beside a link it lies where the save wrote it, beside the link's target.
+  // A link whose file cannot be told may name the last save: it is not to be saved over.
   const std::optional<std::string> file = FileOf(named);
-  if (!file) return read;
+  if (!file) return {FileRead::Kind::kUnreadable, {}};
   const std::string temporary = TemporaryPathFor(*file);
   FileRead last = ReadFrom(temporary, patience);
   // A temporary that cannot be read may hold the last save: the run must not save over it.
@@ -322,9 +323,11 @@ void Win32SettingsFiles::Save(const std::string& named, const std::string& bytes
   if (!file) return;
   const std::string& path = *file;
   const std::string temporary = TemporaryPathFor(path);
-  if (PresenceOf(calls_, path) == Presence::kMissing) {
-    // The last save may be only in the temporary: it goes into place before anything may write
-    // over it, or this save is not made.
+  // The last save may be only in the temporary: it goes into place before anything may write
+  // over it, or this save is not made; nor where nobody can tell whether the file is there.
+  const Presence presence = PresenceOf(calls_, path);
+  if (presence == Presence::kUnknown) return;
+  if (presence == Presence::kMissing) {
     const FileRead last = ReadFrom(temporary, patience);
     if (last.kind == FileRead::Kind::kUnreadable) return;
     if (last.kind == FileRead::Kind::kWhole && WrittenWhole(last.bytes) &&
@@ -421,7 +424,8 @@ Win32SettingsFiles::Written Win32SettingsFiles::WriteTemporary(const std::string
         created = create();
         continue;
       }
-      held = presence != Presence::kMissing && HeldOrGoing(temporary);
+      held = presence == Presence::kUnknown ||
+             (presence == Presence::kThere && HeldOrGoing(temporary));
     }
     if (!patience.Waited(error, held)) {
       SetLastError(error);
@@ -456,35 +460,37 @@ Win32SettingsFiles::Written Win32SettingsFiles::WriteTemporary(const std::string
 // while the new text goes over the old can leave some of the file's pages new and some old.
 bool Win32SettingsFiles::RewriteInPlace(const std::string& path, const std::string& bytes,
                                         Patience& patience) {
-  HANDLE opened = INVALID_HANDLE_VALUE;
-  patience.Try([&] {
-    opened = calls_.CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    return opened != INVALID_HANDLE_VALUE;
-  });
-  Handle file(calls_, opened);
+  // Opened and read again while another program holds or locks it for a moment.
+  std::optional<Handle> file;
   std::string old;
-  if (!file.valid() || !ReadAll(calls_, file.get(), old)) return false;
+  const bool opened = patience.Try([&] {
+    old.clear();
+    file.emplace(calls_,
+                 calls_.CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file->valid() && ReadAll(calls_, file->get(), old);
+  });
+  if (!opened) return false;
   const auto seek = [&](size_t offset) {
     LARGE_INTEGER to;
     to.QuadPart = static_cast<LONGLONG>(offset);
-    return calls_.SetFilePointerEx(file.get(), to, nullptr, FILE_BEGIN);
+    return calls_.SetFilePointerEx(file->get(), to, nullptr, FILE_BEGIN);
   };
   const auto write = [&](const std::string& text) {
-    return WriteAll(calls_, file.get(), text.data(), text.size());
+    return WriteAll(calls_, file->get(), text.data(), text.size());
   };
-  const auto cut = [&](size_t size) { return seek(size) && calls_.SetEndOfFile(file.get()); };
+  const auto cut = [&](size_t size) { return seek(size) && calls_.SetEndOfFile(file->get()); };
   // The room is on the disk before any of the old text is written over.
   if (bytes.size() > old.size() &&
       !(seek(old.size()) && write(Blanks(bytes, bytes.size() - old.size())) &&
-        calls_.FlushFileBuffers(file.get()))) {
+        calls_.FlushFileBuffers(file->get()))) {
     cut(old.size());
     return false;
   }
   // Blanks after a shorter text cover the old one's end until the cut.
   const size_t covered = old.size() > bytes.size() ? old.size() - bytes.size() : 0;
   if (seek(0) && write(bytes + Blanks(bytes, covered)) && cut(bytes.size()) &&
-      calls_.FlushFileBuffers(file.get())) {
+      calls_.FlushFileBuffers(file->get())) {
     return true;
   }
   // A device that has just failed a write may fail the first try to put the old text back.
@@ -492,7 +498,8 @@ bool Win32SettingsFiles::RewriteInPlace(const std::string& path, const std::stri
   const std::string restored =
       old + Blanks(old, bytes.size() > old.size() ? bytes.size() - old.size() : 0);
   for (int tries = 0; tries < 3; ++tries) {
-    if (seek(0) && write(restored) && cut(old.size()) && calls_.FlushFileBuffers(file.get())) break;
+    if (seek(0) && write(restored) && cut(old.size()) && calls_.FlushFileBuffers(file->get()))
+      break;
   }
   return false;
 }
