@@ -39,3 +39,12 @@ foreach(target gtest gtest_main gmock gmock_main)
     set_target_properties(${target} PROPERTIES COMPILE_FLAGS "${flags}")
   endif()
 endforeach()
+# The project's tests include GoogleTest's headers as system headers (MSVC: /external:I, whose
+# warnings are off), so that a new compiler's warning inside them cannot fail the project's own
+# fatal-warning build.
+foreach(target gtest gmock)
+  get_target_property(dirs ${target} INTERFACE_INCLUDE_DIRECTORIES)
+  if(dirs)
+    set_target_properties(${target} PROPERTIES INTERFACE_SYSTEM_INCLUDE_DIRECTORIES "${dirs}")
+  endif()
+endforeach()

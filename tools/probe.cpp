@@ -273,6 +273,20 @@ int Input(int argc, wchar_t** argv) {
       inputs.push_back(KeyInput(*key, 0, true));
     }
   }
+  // Keys go to the window in front: where that is not the launcher's, they would reach another
+  // program, so none is sent and the window is named.
+  const HWND front = GetForegroundWindow();
+  DWORD frontProcess = 0, launcherProcess = 0;
+  GetWindowThreadProcessId(front, &frontProcess);
+  for (HWND w = FindLauncher(); w && verb != L"click" && frontProcess != launcherProcess;
+       w = FindWindowExW(nullptr, w, L"launcherclass", nullptr)) {
+    GetWindowThreadProcessId(w, &launcherProcess);
+  }
+  if (verb != L"click" && (!front || frontProcess != launcherProcess)) {
+    std::printf("the window in front is not a launcher's: %s (class %s) of process %lu\n",
+                Json(WindowText(front)).c_str(), Json(ClassOf(front)).c_str(), frontProcess);
+    return 2;
+  }
   // One event at a time, with the pause a typist leaves, so that each is handled in turn.
   for (INPUT& input : inputs) {
     if (SendInput(1, &input, sizeof input) != 1) return 1;

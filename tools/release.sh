@@ -8,7 +8,10 @@ set -euo pipefail
 shopt -s inherit_errexit
 cd "$(dirname "$0")/.."
 root=$PWD
-tools/setup.sh
+tools/setup.sh --release
+# The toolchain that makes the bytes, for the log: another version may make other bytes.
+dpkg-query -W -f='release: ${Package} ${Version}\n' g++-mingw-w64-i686-win32 \
+  binutils-mingw-w64-i686 mingw-w64-i686-dev cmake ninja-build python3 >&2 || true
 version=$(sed -n 's/^#define TOVIK_VERSION_TEXT "\(.*\)"/\1/p' res/version.h)
 name=tovik-$version-win32.zip
 

@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Installs, only where missing, every Debian package the build, the tests and the run command need.
+# Installs, only where missing, every Debian package the build, the tests and the run command need;
+# with --release, only what the release zip needs (the cross compiler, CMake and Ninja, GoogleTest's
+# sources for the configure step, Python for the archive).
 set -euo pipefail
 
 packages=(
@@ -10,6 +12,11 @@ packages=(
   xvfb xdotool x11-utils imagemagick
   clang libclang-rt-dev zip python3 python3-xlib
 )
+release=false
+if [ "${1:-}" = --release ]; then
+  release=true
+  packages=(cmake ninja-build googletest g++-mingw-w64-i686 binutils-mingw-w64-i686 python3)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -64,12 +71,12 @@ export DEBIAN_FRONTEND=noninteractive
 
 if [ ${#missing[@]} -gt 0 ]; then
   need_root "${missing[*]}"
-  dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+  $release || dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
   apt-get update -q
   apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
 
-if qemu_wanted; then
+if ! $release && qemu_wanted; then
   need_root "qemu's user-mode emulator"
   # Without the recommended qemu-user-binfmt nothing outside the tests' own namespace changes.
   if [ "$(. /etc/os-release && echo "${VERSION_CODENAME:-}")" != bookworm ]; then

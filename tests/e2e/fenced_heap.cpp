@@ -1,7 +1,7 @@
 // A DLL that fences every block the program it is loaded into takes from the C library's heap: a
 // write past a block's end or a second free ends the program with the heap's corruption status,
-// after a line naming the block and the code that took it is appended to the file
-// TOVIK_HEAP_REPORT names. Live blocks are checked as the program ends too.
+// after a line naming the block and the code that took it goes to the error output and is
+// appended to the file TOVIK_HEAP_REPORT names. Live blocks are checked as the program ends too.
 #include <windows.h>
 
 #include <cstdio>
@@ -127,13 +127,14 @@ unsigned Hook() {
                                    file, what, static_cast<unsigned long>(block.size), places[0],
                                    places[1], places[2]);
   char report[MAX_PATH];
+  DWORD written;
   if (GetEnvironmentVariableA("TOVIK_HEAP_REPORT", report, MAX_PATH) - 1 < MAX_PATH - 1) {
     const HANDLE out = CreateFileA(report, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                    nullptr, OPEN_ALWAYS, 0, nullptr);
-    DWORD written;
     WriteFile(out, line, static_cast<DWORD>(length), &written, nullptr);
     CloseHandle(out);
   }
+  WriteFile(GetStdHandle(STD_ERROR_HANDLE), line, static_cast<DWORD>(length), &written, nullptr);
   OutputDebugStringA(line);
   TerminateProcess(GetCurrentProcess(), kHeapCorruption);
   for (;;) Sleep(INFINITE);

@@ -18,6 +18,16 @@ const wchar_t* PastFirst(const wchar_t* line) {
   return line;
 }
 
+// Says on the error output which step failed and with what error, and gives the status.
+int Failed(const char* step, int status) {
+  const DWORD error = GetLastError();
+  char line[160];
+  const int length = wsprintfA(line, "fenced_start: %s failed with error %lu\r\n", step, error);
+  DWORD written;
+  WriteFile(GetStdHandle(STD_ERROR_HANDLE), line, static_cast<DWORD>(length), &written, nullptr);
+  return status;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -32,32 +42,36 @@ int wmain(int argc, wchar_t** argv) {
   limits.BasicLimitInformation.LimitFlags =
       JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK;
   PROCESS_INFORMATION child;
-  if (!job ||
-      !SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits) ||
-      !CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
-                      nullptr, &startup, &child)) {
-    return 126;
-  }
+  if (!job) return Failed("CreateJobObjectW", 126);
+  if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits))
+    return Failed("SetInformationJobObject", 126);
+  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+                      nullptr, &startup, &child))
+    return Failed("CreateProcessW", 126);
+  // Never run a program unfenced, nor one that could outlive this starter.
+  const auto stop = [&](const char* step) {
+    const int status = Failed(step, 127);
+    TerminateProcess(child.hProcess, 127);
+    return status;
+  };
+  if (!AssignProcessToJobObject(job, child.hProcess)) return stop("AssignProcessToJobObject");
   // The DLL's path written into the child, then LoadLibraryW run there on it: the system DLLs sit
   // at the same address in every process of one architecture.
   const size_t bytes = (wcslen(argv[1]) + 1) * sizeof(wchar_t);
   void* path = VirtualAllocEx(child.hProcess, nullptr, bytes, MEM_COMMIT, PAGE_READWRITE);
+  if (!path) return stop("VirtualAllocEx");
+  if (!WriteProcessMemory(child.hProcess, path, argv[1], bytes, nullptr))
+    return stop("WriteProcessMemory");
   const auto load = reinterpret_cast<LPTHREAD_START_ROUTINE>(
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "LoadLibraryW")));
-  HANDLE loader = AssignProcessToJobObject(job, child.hProcess) && path &&
-                          WriteProcessMemory(child.hProcess, path, argv[1], bytes, nullptr)
-                      ? CreateRemoteThread(child.hProcess, nullptr, 0, load, path, 0, nullptr)
-                      : nullptr;
+  const HANDLE loader = CreateRemoteThread(child.hProcess, nullptr, 0, load, path, 0, nullptr);
+  if (!loader) return stop("CreateRemoteThread");
   DWORD loaded = 0;
-  if (loader) {
-    WaitForSingleObject(loader, INFINITE);
-    GetExitCodeThread(loader, &loaded);
-    CloseHandle(loader);
-  }
-  if (!loaded) {  // never run a program unfenced, nor one that could outlive this starter
-    TerminateProcess(child.hProcess, 127);
-    return 127;
-  }
+  WaitForSingleObject(loader, INFINITE);
+  GetExitCodeThread(loader, &loaded);
+  CloseHandle(loader);
+  SetLastError(0);  // the thread's result is all there is: the DLL refused, or was not found
+  if (!loaded) return stop("LoadLibraryW of the fenced heap in the program");
   ResumeThread(child.hThread);
   WaitForSingleObject(child.hProcess, INFINITE);
   DWORD status = 0;

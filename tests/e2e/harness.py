@@ -37,6 +37,12 @@ def windows_program(*command):
     return list(command) if NATIVE else [SESSION, "run", *command]
 
 
+def error_log(name):
+    """A file in the work folder that keeps a helper's error output, for a failure to show."""
+    os.makedirs(WORK, exist_ok=True)
+    return open(os.path.join(WORK, name + ".stderr"), "ab")
+
+
 _probe = None  # one process: a program start under Wine costs far more than a request
 
 
@@ -46,7 +52,7 @@ def probe(*args, check=True):
     if _probe is None or _probe.poll() is not None:
         _probe = subprocess.Popen(windows_program(os.path.join(BIN, "probe.exe"), "serve"),
                                   env=ENV, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                  stderr=subprocess.DEVNULL)
+                                  stderr=error_log("probe"))
     _probe.stdin.write(("\t".join(map(str, args)) + "\n").encode())
     _probe.stdin.flush()
     lines = []
@@ -56,7 +62,7 @@ def probe(*args, check=True):
             raise AssertionError(f"the probe ended during {args}")
         lines.append(line)
     if check and line != "=0\n":
-        raise AssertionError(f"probe {args} answered {line.strip()}")
+        raise AssertionError(f"probe {args} answered {line.strip()}: {''.join(lines).strip()}")
     return "".join(lines)
 
 
@@ -72,6 +78,7 @@ def xdotool(*args):
 
 def keys(*names):
     if SEND_INPUT:
+        to_the_front()
         probe("key", *names)
     else:
         xdotool("key", "--delay", "40", *names)
@@ -79,9 +86,26 @@ def keys(*names):
 
 def type_text(text):
     if SEND_INPUT:
+        to_the_front()
         probe("type", text)
     else:
         xdotool("type", "--delay", "25", text)
+
+
+def launchers(t):
+    """The launcher's main window and its boxes and dialogs."""
+    return {t["main"]["hwnd"], *(box["window"]["hwnd"] for box in t["boxes"])}
+
+
+def to_the_front():
+    """A launcher's window in front before keys go out: the platform's input reaches only the
+    foreground window, and Windows gives a started program the foreground only in some cases (a
+    console that started the run may keep it). Clicked by its title bar, as a person would."""
+    if (t := tree())["foreground"] in launchers(t):
+        return
+    click_at(t["outer"][0] + 60, t["outer"][1] + 10)
+    if not eventually(lambda: (t := tree())["foreground"] in launchers(t), 5):
+        raise AssertionError(f"the launcher is not in front: window {tree()['foreground']} is")
 
 
 def click_at(x, y):
@@ -201,6 +225,7 @@ class Launcher:
     """One tovik.exe in a folder of its own, with the recorder beside it."""
 
     def __init__(self, name, ini=None, exe=EXE):
+        self.name = name
         self.folder = os.path.join(WORK, name)
         shutil.rmtree(self.folder, ignore_errors=True)
         os.makedirs(self.folder)
@@ -221,9 +246,14 @@ class Launcher:
                             winpath(os.path.join(self.fence, "fenced_heap.dll")),
                             winpath(os.path.join(self.folder, "tovik.exe")), *args),
             env={**ENV, "TOVIK_HEAP_REPORT": winpath(self.heap_report)}, stdin=subprocess.DEVNULL,
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            stdout=subprocess.DEVNULL, stderr=error_log(self.name))
         if wait:
-            probe("wait", int(15000 * SLOW))  # fails when the window does not appear
+            try:
+                probe("wait", int(15000 * SLOW))  # fails when the window does not appear
+            except AssertionError as failure:
+                status = self.process.poll()
+                said = pathlib.Path(WORK, self.name + ".stderr").read_text("latin-1").strip()
+                raise AssertionError(f"{failure}; the starter ended with {status}: {said}")
             if SEND_INPUT:
                 # Wine takes the modifier keys' state from X when a window gains the focus, which
                 # drops a modifier that SendInput pressed just before (Alt of Alt+F4): input

@@ -3,19 +3,22 @@ import os
 import subprocess
 import unittest
 
-from harness import (BIN, ENV, NATIVE, LauncherTest, click, click_at, drop_files, eventually, keys,
-                     probe, tree, type_text, windows_program, winpath)
+from harness import (BIN, ENV, NATIVE, LauncherTest, click, click_at, drop_files, error_log,
+                     eventually, keys, probe, tree, type_text, windows_program, winpath)
 
 
-@unittest.skipIf(NATIVE, "the drops are X11's (XDND, as a Linux file manager sends them), which "
-                 "Windows does not have")
 class DropsAndBrowse(LauncherTest):
-    def test_a_drop_or_the_browser_sets_the_name_quoted_when_spaced_and_a_drop_brings_it_forward(
-            self):
+    def started(self):
         launcher = self.launcher().start()
-        folder = launcher.folder
         for name in ("plain.txt", "with space.txt"):
-            open(os.path.join(folder, name), "w").close()
+            open(os.path.join(launcher.folder, name), "w").close()
+        return launcher
+
+    @unittest.skipIf(NATIVE, "the drops are X11's (XDND, as a Linux file manager sends them), "
+                     "which Windows does not have")
+    def test_a_drop_sets_the_name_quoted_when_spaced_and_brings_the_launcher_forward(self):
+        launcher = self.started()
+        folder = launcher.folder
         main = tree()["main"]["hwnd"]
         self.assertTrue(eventually(lambda: tree()["foreground"] == main))
         click(tree(), " minimize")  # the focus leaves the field; the first drop gives it back
@@ -51,7 +54,11 @@ class DropsAndBrowse(LauncherTest):
         keys("Return")
         self.assertEqual(launcher.recorded(), [f'"{launcher.recorder}"  after'])
 
-        # The file dialog: Cancel keeps the command; a chosen or typed file becomes it.
+    # The file dialog: Cancel keeps the command; a chosen or typed file becomes it, quoted when
+    # spaced.
+    def test_the_browser_sets_a_chosen_or_typed_name_and_cancel_keeps_the_command(self):
+        launcher = self.started()
+        folder = launcher.folder
         probe("set-text", "my command")
         box = self.open_dialog(launcher)
         classes_and_texts = [(c["class"], c["text"]) for c in box["children"]]
@@ -78,7 +85,7 @@ class DropsAndBrowse(LauncherTest):
     def hold_the_foreground(self):
         """Another program's window in front of the launcher until the test ends."""
         holder = subprocess.Popen(windows_program(os.path.join(BIN, "probe.exe"), "hold"), env=ENV,
-                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+                                  stdout=subprocess.PIPE, stderr=error_log("holder"))
         self.addCleanup(holder.kill)
         holder_window = int(holder.stdout.readline())
         self.assertTrue(eventually(lambda: tree()["foreground"] == holder_window))

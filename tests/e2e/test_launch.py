@@ -8,7 +8,8 @@ import subprocess
 import unittest
 
 from harness import (ENV, PLANTED, WM_COMMAND, WM_ENDSESSION, WM_SYSCOMMAND, LauncherTest, click,
-                     control, eventually, keys, probe, tree, type_text, windows_program, winpath)
+                     control, error_log, eventually, keys, probe, tree, type_text, windows_program,
+                     winpath)
 
 
 class Launching(LauncherTest):
@@ -110,13 +111,15 @@ class DllSearch(LauncherTest):
             for view in ("", "Wow6432Node\\"):  # the 32-bit view too, for the shipped exe
                 values[f"{view}CLSID\\{clsid}\\InprocServer32"] = dll
         quoted = lambda text: '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
-        pathlib.Path(folder, "handlers.reg").write_text("REGEDIT4\r\n" + "".join(
+        # Bytes as they stand: a text file on Windows would end each line in \r\r\n.
+        pathlib.Path(folder, "handlers.reg").write_bytes(("REGEDIT4\r\n" + "".join(
             f"[HKEY_LOCAL_MACHINE\\Software\\Classes\\{key}]\r\n@={quoted(value)}\r\n"
-            for key, value in values.items()))
+            for key, value in values.items())).encode())
         # Each view as the file names it, whatever the loader: a 32-bit regedit would put the
         # 64-bit names into the 32-bit view.
         handlers = winpath(folder + "/handlers.reg")
-        subprocess.run(windows_program("reg", "import", handlers, "/reg:64"), env=ENV, check=True)
+        subprocess.run(windows_program("reg", "import", handlers, "/reg:64"), env=ENV, check=True,
+                       stdout=error_log("reg"), stderr=subprocess.STDOUT)
         probe("set-text", f'"{document}"')
         keys("Return")
         self.assertEqual(launcher.recorded(), [f'"{launcher.recorder}" "{document}"'])

@@ -1,4 +1,5 @@
-// libFuzzer harnesses for every core routine that takes outside input, with properties checked.
+// libFuzzer harnesses for the core routines that parse outside input, with properties checked:
+// the command text, the integers, expansion, and any file's bytes with an entry written into them.
 // Built once per target: TOVIK_FUZZ_TARGET selects which one this binary is.
 #include <cstdint>
 #include <cstdlib>
@@ -7,9 +8,7 @@
 
 #include "core/command_text.h"
 #include "core/ini_text.h"
-#include "core/launch_history.h"
 #include "core/settings_file.h"
-#include "core/settings_store.h"
 #include "tests/core/fakes.h"
 
 namespace {
@@ -21,7 +20,6 @@ void Check(bool property) {
 }
 
 using testing::Latin1Codec;
-using testing::MemoryFiles;
 
 // Splits the input at its first NUL-NUL pair into two texts.
 std::pair<std::string, std::string> TwoParts(const std::string& input) {
@@ -67,36 +65,6 @@ void FuzzExpandCommand(const std::string& input) {
   if (expanded.find(' ') != std::string::npos) {
     Check(expanded.front() == '"' && expanded.back() == '"');
   }
-}
-
-void FuzzSettingsPath(const std::string& input) {
-  const std::string path = SettingsPathFor(input);
-  Check(path.size() >= 4 && path.compare(path.size() - 4, 4, ".ini") == 0);
-  Check(input.compare(0, path.size() - 4, path, 0, path.size() - 4) == 0);
-}
-
-void FuzzFailureReport(const std::string& input) {
-  const auto [message, path] = TwoParts(input);
-  testing::Log log;
-  testing::FakeProcess texts(log);
-  const FailureReport report = ComposeFailureReport("EConvertError", message, path, 0x1234, texts);
-  Check(report.text.find(message) != std::string::npos);
-  Check(report.caption == "Application Error");
-}
-
-void FuzzHistoryLoad(const std::string& input) {
-  Latin1Codec codec;
-  MemoryFiles files;
-  files.bytes = input;
-  BufferedSettingsStore store(files, codec);
-  testing::FakeHistory history;
-  try {
-    LoadHistory(store, "s.ini", history);
-  } catch (const EConvertError&) {
-    return;
-  }
-  Check(history.entries.size() <= static_cast<size_t>(kMaxHistoryRead));
-  for (const std::string& entry : history.entries) Check(!entry.empty());
 }
 
 // A history entry written into any file reads back as it was (line breaks become spaces).
