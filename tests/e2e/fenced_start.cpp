@@ -45,7 +45,8 @@ int wmain(int argc, wchar_t** argv) {
   if (!job) return Failed("CreateJobObjectW", 126);
   if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits))
     return Failed("SetInformationJobObject", 126);
-  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+  // The standard handles this starter was given are the program's (a test program's output).
+  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
                       nullptr, &startup, &child))
     return Failed("CreateProcessW", 126);
   // Never run a program unfenced, nor one that could outlive this starter.

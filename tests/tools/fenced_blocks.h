@@ -1,7 +1,7 @@
 // Fenced heap blocks: a header before each block and a fence after it, so that a write past the
-// block's end or a second release is seen when the block is released, or at the end. The Win32
-// test program fences its operator new with them, and the DLL the end-to-end tests load into
-// tovik.exe its C library heap. Each defines fence::Report, which must not return.
+// block's end or a second release is seen when the block is released, or at the end. The DLL that
+// the end-to-end tests load into tovik.exe, and the Win32 tests into their own program, fences
+// the C library's heap with them and defines fence::Report, which must not return.
 #pragma once
 #include <windows.h>
 
