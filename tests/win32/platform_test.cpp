@@ -834,8 +834,9 @@ TEST_F(SaveFailuresTest, NoFaultAndNoPairOfFaultsLosesTheFile) {
       "no file or a link whose file is missing; texts without a final line end, ending in Ctrl+Z, "
       "in UTF-16, long; hidden, linked, read-only, refused by an access list, on a full disk, in a "
       "folder that takes no new file); %d single faults (each error Windows documents for each "
-      "call, 3 holders, 2 second writers of the temporary, an end) and %d pairs (each error, then "
-      "a later call's error that stays, or an end) tried, %d lost, none waited for where it stays, "
+      "call, 3 holders, 2 second writers of the temporary, an end) and %d pairs (each error that "
+      "stays, then a later call's first error or an end) tried, %d lost, none waited for where it "
+      "stays, "
       "the longest wait of a start and a save %d ms; %d torn in-place rewrites (a write over the "
       "old text failed part-way, then the process ended)\n",
       UnderWine() && PlacesAsOnWindows() ? " in the places Windows makes" : "", walked, tried[0],
