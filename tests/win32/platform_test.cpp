@@ -521,10 +521,12 @@ Place MadeOnWindows(const std::string& name, const std::string& folder) {
   const std::string target = place + "\\real.ini";
   WriteBytes(target, "");
   DeleteFileA(file.c_str());
+  // Wine 8 answers that it made the link and makes nothing.
   if (CreateSymbolicLinkA(file.c_str(), target.c_str(),
-                          SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE))
+                          SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) &&
+      GetFileAttributesA(file.c_str()) != INVALID_FILE_ATTRIBUTES)
     return {file, target};
-  return {"", "", 0, "this account may not make symbolic links"};
+  return {"", "", 0, "this account or system makes no symbolic link"};
 }
 
 Place PlaceNamed(const std::string& name, const std::string& folder) {
