@@ -604,12 +604,12 @@ class SaveFailuresTest : public ::testing::Test {
 
 // Every file call of a start and a save, on every path a save can take from every kind of
 // starting state, is faulted in turn: it fails with each error Windows documents there, another
-// program holds its file, another program empties or half writes the temporary just before it,
-// or the process ends at it; then every error of a call is followed by every error or an end at
-// each later one. Each time the file is its old text or the whole new one (or one of them is
-// whole in the temporary, with no file), both readers read it so after the next start, and the
-// next two runs leave what a run without a fault leaves, with no temporary. Where the fault goes
-// away within the wait, the new text is in place; where it does not go away, no time was spent.
+// program holds its file, a second Tovik empties or half writes the temporary just before it, or
+// the process ends at it; then an error that stays is followed by an error or an end at each
+// later call. Each time the file is its old text or the whole new one (or one of them is whole in
+// the temporary, with no file), both readers read it so after the next start, and the next two
+// runs leave what a run without a fault leaves, with no temporary. Where the fault goes away
+// within the wait, the new text is in place; where it does not go away, no time was spent.
 TEST_F(SaveFailuresTest, NoFaultAndNoPairOfFaultsLosesTheFile) {
   struct Path {
     const char* name;
