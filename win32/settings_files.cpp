@@ -273,10 +273,8 @@ FileRead Win32SettingsFiles::ReadWhole(const std::string& named) {
   // A temporary that cannot be read may hold the last save: the run must not save over it.
   if (last.kind == FileRead::Kind::kUnreadable) return last;
   if (last.kind != FileRead::Kind::kWhole || !WrittenWhole(last.bytes)) return read;
-  // Another program may have written the temporary between the read and the move.
-  if (MoveIn(temporary, *file, 0, patience) && !Holds(*file, last.bytes, patience)) {
-    Save(*file, last.bytes, patience);
-  }
+  // The move never replaces a file: one that another copy of Tovik put in place meanwhile stays.
+  MoveIn(temporary, *file, 0, patience);
   return last;
 }
 
@@ -314,11 +312,6 @@ std::optional<std::string> Win32SettingsFiles::FileOf(const std::string& named) 
 
 void Win32SettingsFiles::ReplaceWhole(const std::string& named, const std::string& bytes) {
   Patience patience(calls_);
-  Save(named, bytes, patience);
-}
-
-void Win32SettingsFiles::Save(const std::string& named, const std::string& bytes,
-                              Patience& patience) {
   const std::optional<std::string> file = FileOf(named);
   if (!file) return;
   const std::string& path = *file;

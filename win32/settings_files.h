@@ -35,7 +35,6 @@ class Win32SettingsFiles : public SettingsFiles {
   bool Holds(const std::string& path, const std::string& bytes, Patience& patience);
   bool HeldOrGoing(const std::string& path);
   std::optional<std::string> FileOf(const std::string& named);
-  void Save(const std::string& named, const std::string& bytes, Patience& patience);
   Put PutInPlace(const std::string& path, const std::string& bytes, Patience& patience);
   Written WriteTemporary(const std::string& temporary, const std::string& bytes, DWORD attributes,
                          Patience& patience);

@@ -417,9 +417,11 @@ DWORD WINAPI AttributesFaulty(LPCSTR name) {
   return attributes | (name == walk.readOnly ? FILE_ATTRIBUTE_READONLY : 0);
 }
 
-// Wine reads no link's reparse data; Windows gives the name the link holds.
+// Wine reads no link's reparse data: there the name the link holds is given as Windows gives it.
 bool ReadLinkFaulty(const char* link, std::string& target) {
-  if (Faulted("ReadLinkTarget", link, {ERROR_ACCESS_DENIED}) || link != walk.link) return false;
+  if (Faulted("ReadLinkTarget", link, {ERROR_ACCESS_DENIED})) return false;
+  if (!UnderWine()) return win32::SystemFileCalls().ReadLinkTarget(link, target);
+  if (link != walk.link) return false;
   target = walk.linkTarget;
   return true;
 }
