@@ -40,11 +40,6 @@ else
   # The DLL search test plants a DLL of the exe's own kind.
   i686-w64-mingw32-g++-posix -shared -Os -s -static -o "$work/planted.dll" tests/e2e/planted.cpp
 fi
-# The shipped exe's heap is fenced by a starter and a DLL of its own kind.
-i686-w64-mingw32-g++-posix -std=c++17 -I. -shared -O2 -s -static -o "$work/fenced_heap.dll" \
-  tests/e2e/fenced_heap.cpp
-i686-w64-mingw32-g++-posix -std=c++17 -municode -O2 -s -static -o "$work/fenced_start.exe" \
-  tests/e2e/fenced_start.cpp
 zip=${1:-}
 if [ -z "$zip" ]; then
   built=$(tools/release.sh)
@@ -57,7 +52,7 @@ with zipfile.ZipFile(sys.argv[1]) as archive, open(sys.argv[2], "wb") as exe:
 PY
 # The probe, the recorder and this build's own tovik.exe, which draws the window the shipped one
 # must match; the test command passes the tree it built.
-[ -n "${TOVIK_BIN:-}" ] || TOVIK_BIN=$root/$(tools/windows-tree.sh tovik probe recorder fenced_heap fenced_start 2>/dev/null)/bin
+[ -n "${TOVIK_BIN:-}" ] || TOVIK_BIN=$root/$(tools/windows-tree.sh tovik probe recorder 2>/dev/null)/bin
 
 not_tested() {
   echo "shipped exe: not tested ($1)"
@@ -104,6 +99,6 @@ if [ "$(tools/wine-session.sh arch)" != i686 ]; then
 fi
 
 export TOVIK_WINE_ROOT=$work/wine TOVIK_BIN TOVIK_E2E_WORK=$work/e2e
-export TOVIK_EXE=$work/tovik.exe TOVIK_PLANTED_DLL=$work/planted.dll TOVIK_FENCE_DIR=$work
+export TOVIK_EXE=$work/tovik.exe TOVIK_PLANTED_DLL=$work/planted.dll
 export TOVIK_E2E_SLOW=$slow
 "${inside[@]}" "$0" --inside "${suites[@]}"

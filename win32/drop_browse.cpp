@@ -16,31 +16,20 @@ constexpr char kFilter[] = "All files\0*.*\0";  // the literal adds the closing 
 constexpr char kDialogTitle[] = "Search for a file to open";
 constexpr DWORD kFileBufferSize = 2048;
 
-}  // namespace
-
-HWND Win32ForegroundCalls::GetForegroundWindow() { return ::GetForegroundWindow(); }
-DWORD Win32ForegroundCalls::GetWindowThreadProcessId(HWND window) {
-  return ::GetWindowThreadProcessId(window, nullptr);
-}
-DWORD Win32ForegroundCalls::GetCurrentThreadId() { return ::GetCurrentThreadId(); }
-BOOL Win32ForegroundCalls::AttachThreadInput(DWORD attach, DWORD attachTo, BOOL doAttach) {
-  return ::AttachThreadInput(attach, attachTo, doAttach);
-}
-BOOL Win32ForegroundCalls::SetForegroundWindow(HWND window) {
-  return ::SetForegroundWindow(window);
-}
-BOOL Win32ForegroundCalls::BringWindowToTop(HWND window) { return ::BringWindowToTop(window); }
-
-void ForceForeground(ForegroundCalls& calls, HWND mainWindow) {
-  if (calls.GetForegroundWindow() == mainWindow) return;
+// Brings the main window in front of the foreground window, which may be another program's.
+void ForceForeground(HWND mainWindow) {
+  if (GetForegroundWindow() == mainWindow) return;
   // Windows lets only the foreground thread hand the foreground on, so borrow its input state.
-  const DWORD foregroundThread = calls.GetWindowThreadProcessId(calls.GetForegroundWindow());
-  const DWORD ownThread = calls.GetCurrentThreadId();
-  calls.AttachThreadInput(ownThread, foregroundThread, TRUE);
-  calls.SetForegroundWindow(mainWindow);
-  calls.AttachThreadInput(ownThread, foregroundThread, FALSE);
-  calls.BringWindowToTop(mainWindow);
+  // Asked again: the foreground may have changed since.
+  const DWORD foregroundThread = GetWindowThreadProcessId(GetForegroundWindow(), nullptr);
+  const DWORD ownThread = GetCurrentThreadId();
+  AttachThreadInput(ownThread, foregroundThread, TRUE);
+  SetForegroundWindow(mainWindow);
+  AttachThreadInput(ownThread, foregroundThread, FALSE);
+  BringWindowToTop(mainWindow);
 }
+
+}  // namespace
 
 std::string FirstDroppedName(HDROP drop) {
   // Ask for the length first so a name of any length is taken whole.
@@ -55,8 +44,7 @@ void HandleDroppedFiles(HDROP drop) {
   const std::string name = FirstDroppedName(drop);
   if (!name.empty()) s.platform->window.SetCommandText(QuoteIfSpaced(name));
   DragFinish(drop);
-  Win32ForegroundCalls calls;
-  ForceForeground(calls, s.mainWindow);
+  ForceForeground(s.mainWindow);
   s.platform->window.FocusCommandField();
 }
 

@@ -8,7 +8,6 @@
 #include <strings.h>
 #endif
 
-#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -127,7 +126,6 @@ class FakeWindow : public LauncherWindow {
   bool minimizeChecked = false, closeChecked = false, minimized = false;
   WindowPosition restored{100, 100};
   std::vector<ShownMessage> messages;
-  std::function<void()> whileShown;  // what happens while a box is up
   void RegisterMainClass() override { log.push_back("register class"); }
   void CreateMainWindow(int32_t left, int32_t top) override {
     log.push_back("create window " + std::to_string(left) + "," + std::to_string(top));
@@ -151,7 +149,6 @@ class FakeWindow : public LauncherWindow {
                    unsigned type) override {
     log.push_back("message " + caption);
     messages.push_back({owner, text, caption, type});
-    if (whileShown) whileShown();
   }
   void ReleaseWindowResources() override { log.push_back("release"); }
 };

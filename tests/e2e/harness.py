@@ -7,7 +7,6 @@ import shutil
 import subprocess
 import time
 import unittest
-from urllib.parse import quote
 
 SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 SESSION = os.path.join(SOURCE, "tools", "wine-session.sh")
@@ -16,8 +15,6 @@ BIN = os.environ["TOVIK_BIN"]
 BUILT = os.path.join(BIN, "tovik.exe")
 EXE = os.environ.get("TOVIK_EXE") or BUILT  # the exe under test: the shipped one, or this build's
 PLANTED = os.environ.get("TOVIK_PLANTED_DLL") or os.path.join(BIN, "planted.dll")  # the exe's kind
-# Every tovik.exe runs with its heap fenced, by a starter and a DLL of its own kind.
-FENCES = {BUILT: BIN, EXE: os.environ.get("TOVIK_FENCE_DIR") or BIN}
 SLOW = float(os.environ.get("TOVIK_E2E_SLOW", "1"))  # every wait scaled: emulation is far slower
 WORK = os.environ["TOVIK_E2E_WORK"]
 ENV = dict(os.environ)
@@ -143,51 +140,6 @@ def click(tree, text):
     click_at(tree["origin"][0] + (left + right) // 2, tree["origin"][1] + (top + bottom) // 2)
 
 
-def drop_files(tree, *paths):
-    """A real XDND drop of `paths` on the caption area, as a file manager sends it: text/uri-list
-    with percent-encoded file URIs, the data given whenever the target asks for it."""
-    from Xlib import X, display
-    from Xlib.protocol import event
-    x, y = tree["origin"][0] + 120, tree["origin"][1] + 22
-    uris = "".join("file://" + quote(os.path.abspath(path)) + "\r\n" for path in paths).encode()
-    x11 = display.Display(ENV["DISPLAY"])
-    atom, root = x11.intern_atom, x11.screen().root
-    source = root.create_window(0, 0, 1, 1, 0, X.CopyFromParent)
-    source.set_selection_owner(atom("XdndSelection"), X.CurrentTime)
-    root.warp_pointer(x, y)
-    x11.sync()
-    target, window = None, root
-    while (child := window.query_pointer().child):  # the deepest aware window under the point
-        window = child
-        if window.get_full_property(atom("XdndAware"), X.AnyPropertyType):
-            target = window
-
-    def send(kind, *data):
-        target.send_event(event.ClientMessage(window=target, client_type=atom(kind),
-                                              data=(32, [source.id, *data])))
-        x11.flush()
-    send("XdndEnter", 5 << 24, atom("text/uri-list"), 0, 0)
-    send("XdndPosition", 0, (x << 16) | y, X.CurrentTime, atom("XdndActionCopy"))
-    deadline, dropped = time.monotonic() + 5, False
-    while time.monotonic() < deadline:
-        if not x11.pending_events():
-            time.sleep(0.02)
-            continue
-        e = x11.next_event()
-        if e.type == X.SelectionRequest:
-            e.requestor.change_property(e.property or e.target, atom("text/uri-list"), 8, uris)
-            e.requestor.send_event(event.SelectionNotify(
-                time=e.time, requestor=e.requestor, selection=e.selection, target=e.target,
-                property=e.property or e.target))
-            x11.flush()
-        elif e.type == X.ClientMessage and e.client_type == atom("XdndStatus") and not dropped:
-            send("XdndDrop", 0, X.CurrentTime, 0, 0)
-            dropped = True
-        elif e.type == X.ClientMessage and e.client_type == atom("XdndFinished"):
-            return x11.close()
-    raise AssertionError("the drop did not finish")
-
-
 def pixels(tree, left, top, right, bottom):
     """The screen's pixels in a rectangle of the client area's coordinates."""
     (x, y) = tree["origin"]
@@ -230,9 +182,6 @@ class Launcher:
         shutil.rmtree(self.folder, ignore_errors=True)
         os.makedirs(self.folder)
         shutil.copy(exe, os.path.join(self.folder, "tovik.exe"))
-        self.fence = FENCES[exe]
-        self.heap_report = pathlib.Path(WORK, name + ".heap")  # outside: tests read the folder
-        self.heap_report.unlink(missing_ok=True)
         shutil.copy(os.path.join(BIN, "recorder.exe"), self.folder)
         self.ini = pathlib.Path(self.folder, "tovik.ini")
         self.recorder = winpath(os.path.join(self.folder, "recorder.exe"))
@@ -242,18 +191,15 @@ class Launcher:
 
     def start(self, *args, wait=True):
         self.process = subprocess.Popen(
-            windows_program(os.path.join(self.fence, "fenced_start.exe"),
-                            winpath(os.path.join(self.fence, "fenced_heap.dll")),
-                            winpath(os.path.join(self.folder, "tovik.exe")), *args),
-            env={**ENV, "TOVIK_HEAP_REPORT": winpath(self.heap_report)}, stdin=subprocess.DEVNULL,
-            stdout=subprocess.DEVNULL, stderr=error_log(self.name))
+            windows_program(os.path.join(self.folder, "tovik.exe"), *args), env=ENV,
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=error_log(self.name))
         if wait:
             try:
                 probe("wait", int(15000 * SLOW))  # fails when the window does not appear
             except AssertionError as failure:
                 status = self.process.poll()
                 said = pathlib.Path(WORK, self.name + ".stderr").read_text("latin-1").strip()
-                raise AssertionError(f"{failure}; the starter ended with {status}: {said}")
+                raise AssertionError(f"{failure}; the launcher ended with {status}: {said}")
             if SEND_INPUT:
                 # Wine takes the modifier keys' state from X when a window gains the focus, which
                 # drops a modifier that SendInput pressed just before (Alt of Alt+F4): input
@@ -284,16 +230,14 @@ class Launcher:
         return [command_line for *_, command_line in starts]
 
     def stop(self):
-        # Asked to end first, so that its heap is checked as it ends; killed where it does not
-        # (Wine may keep a launcher whose list an X11 key opened from ending on WM_QUIT).
+        # Asked to end first; killed where it does not (Wine may keep a launcher whose list an
+        # X11 key opened from ending on WM_QUIT).
         probe("quit", int(2000 * SLOW), check=False)
         if self.process and self.running():
             self.process.kill()
             self.process.wait(timeout=10)
         # A launcher that outlived its wrapper would mislead the next test's probe.
         probe("quit", check=False)
-        if self.heap_report.exists():
-            raise AssertionError(self.heap_report.read_text("latin-1").strip())
 
 
 class LauncherTest(unittest.TestCase):

@@ -166,90 +166,145 @@ class SettingsFilesTest : public ::testing::Test {
   win32::Win32AnsiCodec codec;
 };
 
-// Every generated file reads as the platform reads it; on every other one, a save as the program
-// makes it (read first, as at start-up) reads like the same writes made key by key by the
-// platform, and a file made from nothing is the platform's own byte for byte.
-TEST_F(SettingsFilesTest, ReadsAndSavesLikeTheProfileFunctionsForGeneratedFiles) {
+// Every generated file reads as the platform reads it. The writer is checked by the core's edit
+// table and, against both readers, by the save walk.
+TEST_F(SettingsFilesTest, ReadsLikeTheProfileFunctionsForGeneratedFiles) {
   const std::string ours = folder + "ours.ini", oracle = folder + "oracle.ini";
   for (unsigned seed = 0; seed < 400; ++seed) {
     FileGenerator generator(seed);
-    const bool fromNothing = seed % 16 == 0;
     const std::string text = generator.File(), original = Encoded(text, seed % 3);
     // Where the readers are meant to differ: Windows' own takes a UTF-8 byte order mark as bytes
     // of line 1 (Wine's decodes it), so an editor's "UTF-8 with BOM" file loses its first
     // section. Tovik reads it as UTF-8, as the platform reads the same text in UTF-16, which the
-    // oracle holds then; where the platform misreads the mark, Tovik's saved file is read back
-    // by Tovik's own reader.
-    const bool readersDiffer = seed % 3 == 1 && !fromNothing;
-    for (const std::string& path : {ours, oracle}) {
-      DeleteFileA(path.c_str());
-      if (!fromNothing)
-        WriteBytes(path, path == oracle && readersDiffer ? Encoded(text, 2) : original);
-    }
-    BufferedSettingsStore store(files, codec), rereading(files, codec);
-    SettingsStore* reader = readersDiffer && !UnderWine() ? &rereading : nullptr;
+    // oracle holds then.
+    const bool readersDiffer = seed % 3 == 1;
+    WriteBytes(ours, original);
+    WriteBytes(oracle, readersDiffer ? Encoded(text, 2) : original);
+    BufferedSettingsStore store(files, codec);
     ASSERT_EQ(ReadsOf(ours, &store), ReadsOf(oracle)) << "seed " << seed << "\n" << original;
-    if (seed % 2) continue;
-    std::vector<std::pair<std::string, std::string>> writes = {
-        {"Top", "40"}, {"Left", "-30"}, {"DoClose", "1"}, {"DoMinimize", "0"}};
-    const int count = generator.Pick(5);
-    writes.emplace_back("Count", std::to_string(count));
-    for (int i = 0; i < count; ++i) writes.emplace_back(HistoryKey(i), generator.Value());
-    for (const auto& [key, value] : writes) {
-      const char* section = key.rfind("MRU", 0) == 0 ? "MRU" : "Main";
-      const std::string stored = EncodeHistoryValue(value);
-      store.WriteSettingText(ours, section, key, stored);
-      WritePrivateProfileStringA(section, key.c_str(), stored.c_str(), oracle.c_str());
-    }
-    store.CommitSettings(ours);
-    ASSERT_EQ(ReadsOf(ours, reader), ReadsOf(oracle)) << "seed " << seed << "\n" << original;
-    for (int i = 0; i < count; ++i) {  // every history entry reads back as it was, line breaks
-      std::string entry = writes[5 + i].second;  // made spaces
-      std::replace(entry.begin(), entry.end(), '\r', ' ');
-      std::replace(entry.begin(), entry.end(), '\n', ' ');
-      const std::string key = HistoryKey(i);
-      ASSERT_EQ(reader ? reader->ReadSettingText(ours, "MRU", key, kDefault)
-                       : ProfileRead(ours, "MRU", key.c_str()),
-                entry)
-          << "seed " << seed;
-    }
-    if (fromNothing) {
-      ASSERT_EQ(ReadBytes(ours), ReadBytes(oracle)) << "seed " << seed;
-    }
-    EXPECT_FALSE(FileExists(win32::Win32SettingsFiles::TemporaryPathFor(ours)));
   }
 }
 
-// The file calls as Windows answers them, each of which a walk can fault: make it fail with each
-// error Windows documents there, have another program hold its file, or write the temporary,
-// from just before it, or end the process at it. Windows refuses what Wine lets pass: writing
-// over a hidden or system file with other attributes, writing, moving or deleting a read-only
-// file or one whose access list refuses it. A place's own rule stands beside: a folder that takes
-// no new file.
+// A starting state of the walk: what the file holds and where, and what Windows refuses there.
+// Under Wine root ignores permission bits and Wine then the read-only attribute, so the test run
+// makes read-only places with bind mounts, full disks with small memory file systems, and the link
+// (tests/tools/places.sh). On Windows the test makes them: the read-only attribute, a folder whose
+// access control lets nobody add a file (the file in it keeps what it inherited), and a link.
+enum : unsigned {
+  kInTemporary = 1,       // the old text only in the temporary, as a save left it
+  kStaleTemporary = 2,    // a hidden temporary that a killed save left
+  kNoNewFile = 4,         // a folder that takes no new file
+  kTakesNoText = 8,       // the place takes no new text at all
+  kRefusesFile = 16,      // an access list refuses writing and deleting the file
+  kRefusesTemporary = 32  // an access list refuses writing the stale temporary
+};
+struct Start {
+  const char* name;
+  std::optional<std::string> old;  // nullopt: no file yet
+  std::string entry;               // the run's history entry: the text grows, or shrinks
+  unsigned flags = 0;
+  const char* place = nullptr;  // a place made outside the test's folder
+  DWORD attribute = 0;
+  // Where the walk found it: the path; for a link, the file it names, which Windows marks as a
+  // reparse point and reads even when that file is missing; a file Wine makes read-only by a
+  // mount; why this side cannot make the place.
+  std::string path = {}, target = {}, readOnly = {}, skipped = {};
+  bool Has(unsigned flag) const { return flags & flag; }
+  std::string File() const { return target.empty() ? path : target; }
+  std::string Temporary() const { return win32::Win32SettingsFiles::TemporaryPathFor(File()); }
+  std::string Folder() const { return File().substr(0, File().find_last_of('\\') + 1); }
+};
+
+// Finds the place on this side, or says why it cannot be made.
+void Place(Start& s, const std::string& folder) {
+  if (!s.place) {
+    s.path = folder + "walk.ini";
+    return;
+  }
+  const std::string name = s.place;
+  if (UnderWine()) {
+    const char* variable = name == "link"               ? "TOVIK_LINKED_FILE"
+                           : name == "read-only file"   ? "TOVIK_READONLY_FILE"
+                           : name == "read-only folder" ? "TOVIK_READONLY_FOLDER_FILE"
+                           : name == "full disk"        ? "TOVIK_FULL_DISK_FILE"
+                                                        : "TOVIK_FULL_DISK_NO_NEW_FILE";
+    const std::optional<std::string> path = Environment(variable);
+    if (!path) s.skipped = "the test run could not mount it here";
+    s.path = path.value_or("");
+    if (name == "link") s.target = Environment("TOVIK_LINK_TARGET").value_or("");
+    if (name == "read-only file") s.readOnly = s.path;
+    return;
+  }
+  const std::string place = folder + "place-" + name, file = place + "\\tovik.ini";
+  if (name.rfind("full disk", 0) == 0) {
+    s.skipped = "Windows gives no full disk to test on";
+    return;
+  }
+  CreateDirectoryA(place.c_str(), nullptr);
+  s.path = file;
+  if (name == "read-only file") s.attribute = FILE_ATTRIBUTE_READONLY;
+  if (name == "read-only folder") {
+    WriteBytes(file, "");
+    PSECURITY_DESCRIPTOR denyAdding = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(
+            "D:P(D;;0x2;;;WD)(A;OICI;FA;;;WD)", SDDL_REVISION_1, &denyAdding, nullptr)) {
+      s.skipped = "no security descriptor could be made";
+      return;
+    }
+    if (!SetFileSecurityA(place.c_str(), DACL_SECURITY_INFORMATION, denyAdding))
+      s.skipped = "this file system keeps no access control";
+    LocalFree(denyAdding);
+  }
+  if (name != "link") return;
+  s.target = place + "\\real.ini";
+  WriteBytes(s.target, "");
+  DeleteFileA(file.c_str());
+  if (!CreateSymbolicLinkA(file.c_str(), s.target.c_str(),
+                           SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE))
+    s.skipped = "this account or system makes no symbolic link";
+}
+
+// Each file call of a save can be faulted: made to fail with each error Windows documents there,
+// its file held by another program, the temporary written by a second Tovik just before it, or
+// the process ended at it.
 struct Fault {
   enum Kind { kFail, kHold, kWrite, kEnd } kind;
   int at;           // the call, counted from 1
   int variant = 0;  // which error, holder or writer
 };
-// The walk's state: the faults, the calls so far (each with its number of errors and whether it
-// names a file), the clock of the pauses, the holders and when each lets go, a report of what the
-// faults did; the temporary another program writes; a folder that takes no new file (ending in
-// '\'); a symbolic link and the file it names, which Windows marks as a reparse point and reads
-// even when that file is missing; a file Wine makes read-only by a mount; a file whose access
-// list refuses writing and deleting, and one whose list refuses writing.
+// The walk's state: the starting state, the faults, the calls so far (each with its errors,
+// whether it names a file and whether the temporary was there), the clock of the pauses, the
+// holders and when each lets go, and a report of what the faults did.
 struct Walk {
+  const Start* start = nullptr;
   std::vector<Fault> faults;
   int calls = 0, clockMs = 0;
   bool killed = false;
   struct Call {
     std::vector<DWORD> errors;
-    bool names, temporaryThere;  // whether it names a file; whether the temporary was there
+    bool names, temporaryThere;
   };
   std::vector<Call> trace;
   std::vector<std::pair<HANDLE, int>> holders;
-  std::string done, temporary, noNewFileIn, link, linkTarget, readOnly, refusing, unwritable;
+  std::string done;
 } walk;
 struct Killed {};  // the process ended: nothing after the call runs, open handles close
+
+// What Windows refuses where Wine lets it pass: writing or deleting a read-only file, or one whose
+// access list refuses it; writing a temporary whose list refuses it; adding a file to a folder
+// that takes no new file. `access`: GENERIC_WRITE, DELETE, FILE_WRITE_ATTRIBUTES, and
+// FILE_ADD_FILE for a name that is not there yet.
+bool Refuses(const std::string& name, DWORD access) {
+  const Start& s = *walk.start;
+  const DWORD attributes = GetFileAttributesA(name.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES)
+    return (access & FILE_ADD_FILE) && s.Has(kNoNewFile) && name.rfind(s.Folder(), 0) == 0;
+  const bool listed = name == s.readOnly || (s.Has(kRefusesFile) && name == s.File());
+  const bool readOnly = listed || (attributes & FILE_ATTRIBUTE_READONLY);
+  return (listed && (access & FILE_WRITE_ATTRIBUTES)) ||
+         (readOnly && (access & (GENERIC_WRITE | DELETE))) ||
+         (s.Has(kRefusesTemporary) && name == s.Temporary() && (access & GENERIC_WRITE));
+}
 
 // Other programs that open a file just written: a scanner sharing reading, one that shares
 // nothing, and one that holds it past every wait.
@@ -282,8 +337,8 @@ constexpr char kOld[] =
 // A second copy of Tovik writing the temporary, ended part-way: it emptied the file, or wrote half
 // of its text, the first byte still to come. One that finds the temporary held would wait.
 void SecondWriter(int variant) {
-  const HANDLE file =
-      CreateFileA(walk.temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  const HANDLE file = CreateFileA(walk.start->Temporary().c_str(), GENERIC_WRITE, 0, nullptr,
+                                  CREATE_ALWAYS, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return;
   DWORD written = 0;
   if (variant == 1)
@@ -292,15 +347,18 @@ void SecondWriter(int variant) {
 }
 
 // Counts a call on `file` (nullptr: a handle's); the error it is to fail with, or 0 to make it.
-// Once the process has ended no call may come but the closing of its handles; a close may run in
-// a destructor and must not throw, so an end there takes effect at the next call.
+// A file the place refuses `access` to is refused before any error the walk makes. Once the
+// process has ended no call may come but the closing of its handles; a close may run in a
+// destructor and must not throw, so an end there takes effect at the next call.
 DWORD Faulted(const char* name, const char* file, std::initializer_list<DWORD> errors,
-              bool mayThrow = true) {
+              DWORD access = 0, bool mayThrow = true) {
   if (walk.killed) throw Killed{};
   const int call = ++walk.calls;
   const DWORD error = GetLastError();  // as the call before left it, which a close keeps
-  walk.trace.push_back({errors, file != nullptr,
-                        GetFileAttributesA(walk.temporary.c_str()) != INVALID_FILE_ATTRIBUTES});
+  const DWORD refused = file && access && Refuses(file, access) ? ERROR_ACCESS_DENIED : 0;
+  walk.trace.push_back(
+      {errors, file != nullptr,
+       GetFileAttributesA(walk.start->Temporary().c_str()) != INVALID_FILE_ATTRIBUTES});
   SetLastError(error);
   for (const Fault& fault : walk.faults) {
     if (fault.at != call) continue;
@@ -314,7 +372,7 @@ DWORD Faulted(const char* name, const char* file, std::initializer_list<DWORD> e
         return 0;
       case Fault::kFail:
         walk.done += "failed with " + std::to_string(errors.begin()[fault.variant]);
-        return errors.begin()[fault.variant];
+        return refused ? refused : errors.begin()[fault.variant];
       case Fault::kWrite:
         walk.done += fault.variant ? "came after half a text" : "came after an emptied";
         walk.done += " temporary by another program";
@@ -329,7 +387,7 @@ DWORD Faulted(const char* name, const char* file, std::initializer_list<DWORD> e
           walk.holders.emplace_back(held, walk.clockMs + holder.forMs);
     }
   }
-  return 0;
+  return refused;
 }
 
 template <typename R>
@@ -338,54 +396,40 @@ R Failing(DWORD error, R result) {
   return result;
 }
 
-bool Refuses(const char* name) {
-  if (name == walk.readOnly || name == walk.refusing) return true;
-  const DWORD attributes = GetFileAttributesA(name);
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
-}
-
 HANDLE WINAPI CreateFileLikeWindows(LPCSTR name, DWORD access, DWORD share,
                                     LPSECURITY_ATTRIBUTES security, DWORD creation, DWORD flags,
                                     HANDLE templateFile) {
   const bool creates = creation == CREATE_ALWAYS;
+  const DWORD asked = access | (creation == OPEN_EXISTING ? 0 : FILE_ADD_FILE);
   if (const DWORD error =
-          creates ? Faulted("CreateFileA", name,
-                            {ERROR_DISK_FULL, ERROR_SHARING_VIOLATION, ERROR_ACCESS_DENIED})
-                  : Faulted("CreateFileA", name, {ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION}))
+          creates
+              ? Faulted("CreateFileA", name,
+                        {ERROR_DISK_FULL, ERROR_SHARING_VIOLATION, ERROR_ACCESS_DENIED}, asked)
+              : Faulted("CreateFileA", name, {ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION}, asked))
     return Failing(error, INVALID_HANDLE_VALUE);
-  const std::string path = name;
+  // Windows will not write over a hidden or system file with other attributes.
   const DWORD existing = GetFileAttributesA(name);
   const DWORD keptByWindows = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-  const bool there = existing != INVALID_FILE_ATTRIBUTES;
-  if ((creates && there && (existing & keptByWindows & ~flags)) ||
-      (there && (access & (GENERIC_WRITE | DELETE)) && Refuses(name)) ||
-      (there && (access & GENERIC_WRITE) && name == walk.unwritable) ||
-      (!there && creation != OPEN_EXISTING && !walk.noNewFileIn.empty() &&
-       path.rfind(walk.noNewFileIn, 0) == 0)) {
+  if (creates && existing != INVALID_FILE_ATTRIBUTES && (existing & keptByWindows & ~flags))
     return Failing(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
-  }
   return CreateFileA(name, access, share, security, creation, flags, templateFile);
 }
 
 // The system's call, or failing with one of `kErrors` where the walk is at it; a call whose first
-// argument is a name names the file a holder takes.
+// argument is a name names the file a holder takes, and asks the place for `kAccess` to it.
 inline const char* FileOf(LPCSTR name, ...) { return name; }
 inline const char* FileOf(...) { return nullptr; }
 constexpr char kRead[] = "ReadFile", kFlush[] = "FlushFileBuffers", kSeek[] = "SetFilePointerEx",
                kCut[] = "SetEndOfFile", kFinal[] = "GetFinalPathNameByHandleA",
                kSetAttributes[] = "SetFileAttributesA", kDelete[] = "DeleteFileA";
-template <auto kCall, const char* kName, DWORD... kErrors>
+template <auto kCall, const char* kName, DWORD kAccess, DWORD... kErrors>
 struct Faulty;
 template <typename R, typename... A, R (WINAPI* win32::FileCalls::*kCall)(A...), const char* kName,
-          DWORD... kErrors>
-struct Faulty<kCall, kName, kErrors...> {
+          DWORD kAccess, DWORD... kErrors>
+struct Faulty<kCall, kName, kAccess, kErrors...> {
   static R WINAPI Call(A... args) {
-    const DWORD error = Faulted(kName, FileOf(args...), {kErrors...});
-    if (error) return Failing(error, R{});
-    // The calls that name a file change its attributes, which a read-only one allows, or delete it.
-    const char* file = FileOf(args...);
-    if (file && (kName == kDelete ? Refuses(file) : file == walk.refusing || file == walk.readOnly))
-      return Failing(ERROR_ACCESS_DENIED, R{});
+    if (const DWORD error = Faulted(kName, FileOf(args...), {kErrors...}, kAccess))
+      return Failing(error, R{});
     return (win32::SystemFileCalls().*kCall)(args...);
   }
 };
@@ -402,7 +446,7 @@ BOOL WINAPI WriteFileFaulty(HANDLE file, LPCVOID data, DWORD size, LPDWORD writt
 // The handle closes all the same; a late write error is what a close reports.
 BOOL WINAPI CloseFaulty(HANDLE handle) {
   if (walk.killed) return CloseHandle(handle);
-  const bool fails = Faulted("CloseHandle", nullptr, {ERROR_NETNAME_DELETED}, false);
+  const bool fails = Faulted("CloseHandle", nullptr, {ERROR_NETNAME_DELETED}, 0, false);
   return CloseHandle(handle) && !fails;
 }
 
@@ -410,19 +454,20 @@ DWORD WINAPI AttributesFaulty(LPCSTR name) {
   if (const DWORD error = Faulted("GetFileAttributesA", name, {ERROR_ACCESS_DENIED}))
     return Failing(error, INVALID_FILE_ATTRIBUTES);
   const DWORD attributes = GetFileAttributesA(name);
-  if (name == walk.link)  // the link's own, there even when its file is missing
+  const Start& s = *walk.start;
+  if (!s.target.empty() && name == s.path)  // the link's own, there even when its file is missing
     return (attributes == INVALID_FILE_ATTRIBUTES ? FILE_ATTRIBUTE_ARCHIVE : attributes) |
            FILE_ATTRIBUTE_REPARSE_POINT;
   if (attributes == INVALID_FILE_ATTRIBUTES) return attributes;
-  return attributes | (name == walk.readOnly ? FILE_ATTRIBUTE_READONLY : 0);
+  return attributes | (name == s.readOnly ? FILE_ATTRIBUTE_READONLY : 0);
 }
 
 // Wine reads no link's reparse data: there the name the link holds is given as Windows gives it.
 bool ReadLinkFaulty(const char* link, std::string& target) {
   if (Faulted("ReadLinkTarget", link, {ERROR_ACCESS_DENIED})) return false;
   if (!UnderWine()) return win32::SystemFileCalls().ReadLinkTarget(link, target);
-  if (link != walk.link) return false;
-  target = walk.linkTarget;
+  if (walk.start->target.empty() || link != walk.start->path) return false;
+  target = walk.start->target;
   return true;
 }
 
@@ -433,9 +478,8 @@ BOOL WINAPI ReplaceFaulty(LPCSTR replaced, LPCSTR replacement, LPCSTR backup, DW
                           LPVOID exclude, LPVOID reserved) {
   const DWORD error = Faulted("ReplaceFileA", replaced,
                               {ERROR_UNABLE_TO_MOVE_REPLACEMENT, ERROR_UNABLE_TO_MOVE_REPLACEMENT_2,
-                               ERROR_UNABLE_TO_REMOVE_REPLACED, ERROR_SHARING_VIOLATION});
-  // A file that refuses is refused before anything is moved.
-  if (Refuses(replaced)) return Failing(ERROR_ACCESS_DENIED, FALSE);
+                               ERROR_UNABLE_TO_REMOVE_REPLACED, ERROR_SHARING_VIOLATION},
+                              GENERIC_WRITE | DELETE);
   if (!error) return ReplaceFileA(replaced, replacement, backup, flags, exclude, reserved);
   if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT || error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
     const DWORD attributes = GetFileAttributesA(replaced);
@@ -446,118 +490,56 @@ BOOL WINAPI ReplaceFaulty(LPCSTR replaced, LPCSTR replacement, LPCSTR backup, DW
   return Failing(error, FALSE);
 }
 
-// Renaming a file needs leave to delete it (an access list may refuse), not to write it.
+// Renaming a file needs leave to delete it, and to delete or add the name it takes.
 BOOL WINAPI MoveFaulty(LPCSTR from, LPCSTR to, DWORD flags) {
   if (const DWORD error =
-          Faulted("MoveFileExA", from, {ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION}))
+          Faulted("MoveFileExA", from, {ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION}, DELETE))
     return Failing(error, FALSE);
-  const bool newName = GetFileAttributesA(to) == INVALID_FILE_ATTRIBUTES;
-  if (Refuses(to) || from == walk.refusing ||
-      (newName && !walk.noNewFileIn.empty() && std::string(to).rfind(walk.noNewFileIn, 0) == 0))
-    return Failing(ERROR_ACCESS_DENIED, FALSE);
+  if (Refuses(to, DELETE | FILE_ADD_FILE)) return Failing(ERROR_ACCESS_DENIED, FALSE);
   return MoveFileExA(from, to, flags);
 }
 
 using Calls = win32::FileCalls;
 const Calls kCallsLikeWindows{
     CreateFileLikeWindows,
-    Faulty<&Calls::ReadFile, kRead, ERROR_IO_DEVICE, ERROR_LOCK_VIOLATION>::Call, WriteFileFaulty,
-    Faulty<&Calls::FlushFileBuffers, kFlush, ERROR_IO_DEVICE>::Call,
-    Faulty<&Calls::SetFilePointerEx, kSeek, ERROR_IO_DEVICE>::Call,
+    Faulty<&Calls::ReadFile, kRead, 0, ERROR_IO_DEVICE, ERROR_LOCK_VIOLATION>::Call,
+    WriteFileFaulty, Faulty<&Calls::FlushFileBuffers, kFlush, 0, ERROR_IO_DEVICE>::Call,
+    Faulty<&Calls::SetFilePointerEx, kSeek, 0, ERROR_IO_DEVICE>::Call,
     // Windows refuses to cut a file that another program has mapped.
-    Faulty<&Calls::SetEndOfFile, kCut, ERROR_USER_MAPPED_FILE>::Call, CloseFaulty, AttributesFaulty,
-    Faulty<&Calls::SetFileAttributesA, kSetAttributes, ERROR_ACCESS_DENIED>::Call, ReplaceFaulty,
-    MoveFaulty,
-    Faulty<&Calls::DeleteFileA, kDelete, ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION>::Call,
-    Faulty<&Calls::GetFinalPathNameByHandleA, kFinal, ERROR_PATH_NOT_FOUND>::Call, ReadLinkFaulty,
-    SleepOnTheWalksClock};
+    Faulty<&Calls::SetEndOfFile, kCut, 0, ERROR_USER_MAPPED_FILE>::Call, CloseFaulty,
+    AttributesFaulty,
+    Faulty<&Calls::SetFileAttributesA, kSetAttributes, FILE_WRITE_ATTRIBUTES,
+           ERROR_ACCESS_DENIED>::Call,
+    ReplaceFaulty, MoveFaulty,
+    Faulty<&Calls::DeleteFileA, kDelete, DELETE, ERROR_ACCESS_DENIED,
+           ERROR_SHARING_VIOLATION>::Call,
+    Faulty<&Calls::GetFinalPathNameByHandleA, kFinal, 0, ERROR_PATH_NOT_FOUND>::Call,
+    ReadLinkFaulty, SleepOnTheWalksClock};
 
 constexpr char kStaleText[] = "left by a killed save";
-// The walk's own forcing of what a Windows test run does, under Wine.
-bool PlacesAsOnWindows() { return !UnderWine() || Environment("TOVIK_PLACES_AS_ON_WINDOWS"); }
 
-// Where a settings file can be: its path (for a link, also the file it names), an attribute, a
-// folder that takes no new file, or why this side cannot make the place. Under Wine root ignores
-// permission bits and Wine then the read-only attribute, so the test run makes read-only places
-// with bind mounts, full disks with small memory file systems, and the link
-// (tests/tools/places.sh). On Windows the test makes them: the read-only attribute, a folder whose
-// access control lets nobody add a file (the file in it keeps what it inherited), and a link.
-struct Place {
-  std::string path, target = {};
-  DWORD attribute = 0;
-  std::string skipped = {};
-  bool noNewFile = false;
-  std::string File() const { return target.empty() ? path : target; }
-};
-
-Place PreparedOnWine(const std::string& name) {
-  const char* variable = name == "link"               ? "TOVIK_LINKED_FILE"
-                         : name == "read-only file"   ? "TOVIK_READONLY_FILE"
-                         : name == "read-only folder" ? "TOVIK_READONLY_FOLDER_FILE"
-                         : name == "full disk"        ? "TOVIK_FULL_DISK_FILE"
-                                                      : "TOVIK_FULL_DISK_NO_NEW_FILE";
-  const std::optional<std::string> path = Environment(variable),
-                                   target = name == "link" ? Environment("TOVIK_LINK_TARGET") : "";
-  if (!path || !target) return {"", "", 0, "the test run could not mount it here"};
-  return {*path, *target};
-}
-
-Place MadeOnWindows(const std::string& name, const std::string& folder) {
-  const std::string place = folder + "place-" + name, file = place + "\\tovik.ini";
-  if (name.rfind("full disk", 0) == 0) return {"", "", 0, "Windows gives no full disk to test on"};
-  CreateDirectoryA(place.c_str(), nullptr);
-  if (name == "read-only file") return {file, "", FILE_ATTRIBUTE_READONLY};
-  if (name == "read-only folder") {
-    WriteBytes(file, "");
-    PSECURITY_DESCRIPTOR denyAdding = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(
-            "D:P(D;;0x2;;;WD)(A;OICI;FA;;;WD)", SDDL_REVISION_1, &denyAdding, nullptr)) {
-      return {"", "", 0, "no security descriptor could be made"};
-    }
-    const bool denied = SetFileSecurityA(place.c_str(), DACL_SECURITY_INFORMATION, denyAdding);
-    LocalFree(denyAdding);
-    if (!denied) return {"", "", 0, "this file system keeps no access control"};
-    // Wine keeps the access list but does not apply it: the walk's calls refuse as Windows does.
-    return {file, "", 0, "", UnderWine()};
-  }
-  const std::string target = place + "\\real.ini";
-  WriteBytes(target, "");
-  DeleteFileA(file.c_str());
-  // Wine 8 answers that it made the link and makes nothing.
-  if (CreateSymbolicLinkA(file.c_str(), target.c_str(),
-                          SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) &&
-      GetFileAttributesA(file.c_str()) != INVALID_FILE_ATTRIBUTES)
-    return {file, target};
-  return {"", "", 0, "this account or system makes no symbolic link"};
-}
-
-Place PlaceNamed(const std::string& name, const std::string& folder) {
-  return PlacesAsOnWindows() ? MadeOnWindows(name, folder) : PreparedOnWine(name);
-}
-
-// Puts the place back as a path starts: the old text in the file, or only in the temporary as a
+// Puts the place back as a state starts: the old text in the file, or only in the temporary as a
 // save left it, or no file; its attribute, and a temporary a killed save left. A file that should
 // be there is written over, never deleted first: a folder that takes no new file would not take
 // it back.
-void Restore(const Place& place, const std::optional<std::string>& old, bool inTemporary,
+void Restore(const Start& s, const std::optional<std::string>& old, bool inTemporary,
              bool staleTemporary) {
-  const std::string temporary = win32::Win32SettingsFiles::TemporaryPathFor(place.File());
-  for (const std::string& path : {place.path, temporary}) {
+  const std::string temporary = s.Temporary();
+  for (const std::string& path : {s.path, temporary}) {
     SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
   }
   DeleteFileA(temporary.c_str());
-  if (!old || inTemporary) DeleteFileA(place.File().c_str());
+  if (!old || inTemporary) DeleteFileA(s.File().c_str());
   // Wine's ReplaceFile leaves an empty rfNNNN.tmp beside a target it could not replace; Windows
   // leaves nothing. Thousands of them would slow every lookup in the folder.
-  const std::string folder = place.File().substr(0, place.File().find_last_of('\\') + 1);
   WIN32_FIND_DATAA found;
-  const HANDLE search = FindFirstFileA((folder + "rf*.tmp").c_str(), &found);
+  const HANDLE search = FindFirstFileA((s.Folder() + "rf*.tmp").c_str(), &found);
   for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found)) {
-    DeleteFileA((folder + found.cFileName).c_str());
+    DeleteFileA((s.Folder() + found.cFileName).c_str());
   }
   if (search != INVALID_HANDLE_VALUE) FindClose(search);
-  if (old) WriteBytes(inTemporary ? temporary : place.File(), *old);
-  if (old && place.attribute) SetFileAttributesA(place.path.c_str(), place.attribute);
+  if (old) WriteBytes(inTemporary ? temporary : s.File(), *old);
+  if (old && s.attribute) SetFileAttributesA(s.path.c_str(), s.attribute);
   if (staleTemporary) {
     WriteBytes(temporary, kStaleText);
     SetFileAttributesA(temporary.c_str(), FILE_ATTRIBUTE_HIDDEN);
@@ -599,6 +581,13 @@ class SaveFailuresTest : public ::testing::Test {
     return reads;
   }
 
+  void Arm(const Start& s, std::vector<Fault> faults) {
+    LetGo(true);
+    walk = Walk{};
+    walk.start = &s;
+    walk.faults = std::move(faults);
+  }
+
   std::string folder = ProgramFolder();
   win32::Win32SettingsFiles files{kCallsLikeWindows};
   win32::Win32AnsiCodec codec;
@@ -613,19 +602,6 @@ class SaveFailuresTest : public ::testing::Test {
 // runs leave what a run without a fault leaves, with no temporary. Where the fault goes away
 // within the wait, the new text is in place; where it does not go away, no time was spent.
 TEST_F(SaveFailuresTest, NoFaultAndNoPairOfFaultsLosesTheFile) {
-  struct Path {
-    const char* name;
-    std::optional<std::string> old;  // nullopt: no file yet
-    bool inTemporary;                // the old text only in the temporary, as a save left it
-    std::string place;               // a place made outside, or the test's folder
-    DWORD attribute;
-    bool staleTemporary;  // a hidden one that a killed save left
-    bool noNewFile;
-    std::string entry;     // the run's history entry: the text grows, or shrinks
-    bool takesText;        // whether the place takes a new text at all
-    std::string refusing;  // what an access list refuses: the "file" (writing, deleting) or the
-                           // "temporary" (writing)
-  };
   const std::string shorter = "C:\\a.exe", longer(300, 'o'), pages(5000, 'p');
   // Texts as people leave them: no final line end, a Ctrl+Z at the end, UTF-16; a long history,
   // about 140 KB, read in pieces; a long value that the save writes short.
@@ -635,92 +611,72 @@ TEST_F(SaveFailuresTest, NoFaultAndNoPairOfFaultsLosesTheFile) {
   for (int i = 0; i < 4000; ++i) oldBig += HistoryKey(i) + "=\"C:\\Program Files\\App\" -x\r\n";
   const std::string oldLong =
       "[Main]\r\nLeft=" + std::string(300, '0') + "5\r\n" + std::string(kOld).substr(8);
-  // clang-format off
-  const Path paths[] = {
-      {"new file", std::nullopt, false, "", 0, false, false, shorter, true, ""},
-      {"the last save only in the temporary, in a folder that takes no new file", noFinalEnd, true,
-       "", 0, false, true, shorter, false, ""},
-      {"existing file ending in Ctrl+Z, a stale temporary", ctrlZ, false, "", 0, true, false,
-       shorter, true, ""},
-      {"hidden file", kOld, false, "", FILE_ATTRIBUTE_HIDDEN, false, false, shorter, true, ""},
-      {"linked file", kOld, false, "link", 0, false, false, shorter, true, ""},
-      {"link whose file is missing, the last save beside it", noFinalEnd, true, "link", 0, false,
-       false, shorter, true, ""},
-      {"no new file, UTF-16 text grows", utf16, false, "", 0, false, true, longer, true, ""},
-      {"no new file, text shrinks, a stale temporary that refuses", oldLong, false, "", 0, true,
-       true, shorter, true, "temporary"},
-      {"a long history", oldBig, false, "", 0, false, false, shorter, true, ""},
-      {"a file whose access list refuses", kOld, false, "", 0, false, false, shorter, false, "file"},
+  Start starts[] = {
+      {"new file", std::nullopt, shorter},
+      {"the last save only in the temporary, in a folder that takes no new file", noFinalEnd,
+       shorter, kInTemporary | kNoNewFile | kTakesNoText},
+      {"existing file ending in Ctrl+Z, a stale temporary", ctrlZ, shorter, kStaleTemporary},
+      {"hidden file", kOld, shorter, 0, nullptr, FILE_ATTRIBUTE_HIDDEN},
+      {"linked file", kOld, shorter, 0, "link"},
+      {"link whose file is missing, the last save beside it", noFinalEnd, shorter, kInTemporary,
+       "link"},
+      {"no new file, UTF-16 text grows", utf16, longer, kNoNewFile},
+      {"no new file, text shrinks, a stale temporary that refuses", oldLong, shorter,
+       kNoNewFile | kStaleTemporary | kRefusesTemporary},
+      {"a long history", oldBig, shorter},
+      {"a file whose access list refuses", kOld, shorter, kTakesNoText | kRefusesFile},
       // The places only the platform makes; a growing text needs more than the full disks' page.
-      {"read-only folder", kOld, false, "read-only folder", 0, false, false, pages, true, ""},
-      {"read-only file", kOld, false, "read-only file", 0, false, false, shorter, false, ""},
-      {"full disk", kOld, false, "full disk", 0, false, false, pages, false, ""},
-      {"full disk, no new file", kOld, false, "full disk, no new file", 0, false, false, pages,
-       false, ""},
+      {"read-only folder", kOld, pages, 0, "read-only folder"},
+      {"read-only file", kOld, shorter, kTakesNoText, "read-only file"},
+      {"full disk", kOld, pages, kTakesNoText, "full disk"},
+      {"full disk, no new file", kOld, pages, kTakesNoText, "full disk, no new file"},
   };
-  // clang-format on
   int walked = 0, tried[2] = {}, lost = 0, tornCount = 0, longest = 0;  // single faults, pairs
-  for (const Path& p : paths) {
-    // Forced under Wine, the walk takes only the places Windows makes.
-    if (UnderWine() && PlacesAsOnWindows() && p.place.empty()) continue;
-    Place place =
-        p.place.empty() ? Place{folder + "walk.ini", "", p.attribute} : PlaceNamed(p.place, folder);
-    if (!place.skipped.empty()) {
-      std::printf("save failures: %s not walked: %s\n", p.name, place.skipped.c_str());
+  for (Start& s : starts) {
+    Place(s, folder);
+    if (!s.skipped.empty()) {
+      std::printf("save failures: %s not walked: %s\n", s.name, s.skipped.c_str());
       continue;
     }
-    const std::string file = place.File();
-    const std::string temporary = win32::Win32SettingsFiles::TemporaryPathFor(file);
-    const auto arm = [&](std::vector<Fault> faults) {
-      LetGo(true);
-      walk = Walk{};
-      walk.faults = std::move(faults);
-      walk.temporary = temporary;
-      if (p.noNewFile || place.noNewFile)
-        walk.noNewFileIn = file.substr(0, file.find_last_of('\\') + 1);
-      if (!place.target.empty()) walk.link = place.path, walk.linkTarget = place.target;
-      if (p.place == "read-only file" && !PlacesAsOnWindows()) walk.readOnly = place.path;
-      if (p.refusing == "file") walk.refusing = file;
-      if (p.refusing == "temporary") walk.unwritable = temporary;
-    };
+    const bool takesText = !s.Has(kTakesNoText), inTemporary = s.Has(kInTemporary);
+    const std::string file = s.File(), temporary = s.Temporary();
     // What the old text reads as in a file, then the whole save once, without a fault: the new
     // text, the calls it makes, and no pause. A place the test may not write keeps what it holds.
-    Restore(place, p.old, false, false);
-    arm({});
-    const std::vector<std::string> oldReads = Reads(place.path);
-    const int oldCount = atoi(ProfileRead(place.path, "Main", "Count").c_str());
+    Restore(s, s.old, false, false);
+    Arm(s, {});
+    const std::vector<std::string> oldReads = Reads(s.path);
+    const int oldCount = atoi(ProfileRead(s.path, "Main", "Count").c_str());
     const std::string last = HistoryKey(std::max(oldCount - 1, 0)), shifted = HistoryKey(oldCount);
-    const std::string oldLast = ProfileRead(place.path, "MRU", last.c_str());
-    Restore(place, p.old, p.inTemporary, p.staleTemporary);
-    const std::string& holding = p.inTemporary ? temporary : file;
+    const std::string oldLast = ProfileRead(s.path, "MRU", last.c_str());
+    Restore(s, s.old, inTemporary, s.Has(kStaleTemporary));
+    const std::string& holding = inTemporary ? temporary : file;
     const std::optional<std::string> old =
         FileExists(holding) ? std::optional(ReadBytes(holding)) : std::nullopt;
-    ASSERT_EQ(old.has_value(), p.old.has_value()) << p.name << ": the place keeps no file";
-    arm({});
-    Run(place.path, p.entry);
-    EXPECT_EQ(walk.clockMs, 0) << p.name << ": waited where nothing changes";
+    ASSERT_EQ(old.has_value(), s.old.has_value()) << s.name << ": the place keeps no file";
+    Arm(s, {});
+    Run(s.path, s.entry);
+    EXPECT_EQ(walk.clockMs, 0) << s.name << ": waited where nothing changes";
     const auto trace = walk.trace;
-    arm({});
-    const std::string saved = ReadBytes(p.takesText ? file : holding);
-    const std::vector<std::string> newReads = Reads(place.path);
-    const bool launched = std::count(newReads.begin(), newReads.end(), "MRU/MRU0=" + p.entry);
-    ASSERT_EQ(launched, p.takesText) << p.name;
+    Arm(s, {});
+    const std::string saved = ReadBytes(takesText ? file : holding);
+    const std::vector<std::string> newReads = Reads(s.path);
+    const bool launched = std::count(newReads.begin(), newReads.end(), "MRU/MRU0=" + s.entry);
+    ASSERT_EQ(launched, takesText) << s.name;
     const auto kept = [](const std::vector<std::string>& reads) {  // the user's line, to a start
       return std::count(reads.begin(), reads.begin() + reads.size() / 2, "Other/keep=1");
     };
-    ASSERT_EQ(kept(newReads), kept(oldReads)) << p.name;
+    ASSERT_EQ(kept(newReads), kept(oldReads)) << s.name;
     // As a start reads it, the whole history moved down by the launch: none was left unread.
     BufferedSettingsStore start(files, codec);
-    ASSERT_EQ(start.ReadSettingText(place.path, "Main", "Count", "0"),
-              std::to_string(oldCount + p.takesText))
-        << p.name;
+    ASSERT_EQ(start.ReadSettingText(s.path, "Main", "Count", "0"),
+              std::to_string(oldCount + takesText))
+        << s.name;
     if (oldCount) {
-      ASSERT_EQ(start.ReadSettingText(place.path, "MRU", p.takesText ? shifted : last, ""),
-                oldLast);
+      ASSERT_EQ(start.ReadSettingText(s.path, "MRU", takesText ? shifted : last, ""), oldLast);
     }
-    EXPECT_EQ(FileExists(temporary), p.inTemporary && !p.takesText) << p.name;
-    if (p.attribute) {
-      EXPECT_TRUE(GetFileAttributesA(place.path.c_str()) & p.attribute) << p.name;
+    EXPECT_EQ(FileExists(temporary), inTemporary && !takesText) << s.name;
+    if (s.attribute) {
+      EXPECT_TRUE(GetFileAttributesA(s.path.c_str()) & s.attribute) << s.name;
     }
     ++walked;
     // Runs a start and a save with `faults`; true when nothing was lost. `land`: the fault goes
@@ -729,17 +685,17 @@ TEST_F(SaveFailuresTest, NoFaultAndNoPairOfFaultsLosesTheFile) {
     std::set<std::string> recovered;
     const auto survives = [&](const std::vector<Fault>& faults, bool land, bool noWait,
                               decltype(walk.trace)* after = nullptr) {
-      Restore(place, old, p.inTemporary, p.staleTemporary);
-      arm(faults);
+      Restore(s, old, inTemporary, s.Has(kStaleTemporary));
+      Arm(s, faults);
       try {
-        Run(place.path, p.entry);
+        Run(s.path, s.entry);
       } catch (const Killed&) {
       }
       const std::string done = walk.done;
       const int waited = walk.clockMs;
       longest = std::max(longest, waited);
       if (after) *after = walk.trace;
-      arm({});
+      Arm(s, {});
       // Blanks the reader skips may follow a text where the in-place rewrite could not cut them;
       // with no file, a whole text may wait in the temporary.
       const bool there = FileExists(file);
@@ -750,39 +706,39 @@ TEST_F(SaveFailuresTest, NoFaultAndNoPairOfFaultsLosesTheFile) {
       const std::string text = trimmed(bytes);
       const bool exact = there && (bytes == old.value_or("") || bytes == saved);
       // Both readers, unless the bytes are those both were seen to read.
-      const std::vector<std::string> reads = Reads(place.path, !exact);
+      const std::vector<std::string> reads = Reads(s.path, !exact);
       const auto begins = [&](const std::vector<std::string>& all) {
         return std::equal(reads.begin(), reads.end(), all.begin());
       };
       bool whole =
           (text == trimmed(old.value_or("")) || text == trimmed(saved) || (!there && !old)) &&
           (begins(oldReads) || begins(newReads)) &&
-          (!land || !p.takesText || (there && text == trimmed(saved))) && (!noWait || waited == 0);
+          (!land || !takesText || (there && text == trimmed(saved))) && (!noWait || waited == 0);
       // The next runs depend only on what the files hold: a state seen to recover is not run again.
-      const std::string state = std::to_string(GetFileAttributesA(place.path.c_str())) + "|" +
+      const std::string state = std::to_string(GetFileAttributesA(s.path.c_str())) + "|" +
                                 std::to_string(GetFileAttributesA(temporary.c_str())) + "|" +
                                 ReadBytes(file) + "|" + ReadBytes(temporary);
       if (whole && recovered.count(state)) return true;
       for (int next = 0; next < 2 && whole; ++next) {
-        Run(place.path, p.entry);
+        Run(s.path, s.entry);
         // Another program's temporary, cut short after this save was made, may stay: it is
-        // never read.
+        // never read. Nor a stale one that refuses writing, where a fault kept it from being
+        // deleted.
         const std::string left = ReadBytes(temporary);
-        // Nor a stale one that refuses writing, where a fault kept it from being deleted.
         const bool othersLeft = (faults[0].kind == Fault::kWrite && (left.empty() || !left[0])) ||
-                                (left == kStaleText && p.refusing == "temporary");
-        whole =
-            (ReadBytes(p.takesText ? file : holding) == saved || Reads(place.path) == newReads) &&
-            (FileExists(temporary) == (p.inTemporary && !p.takesText) || othersLeft);
+                                (left == kStaleText && s.Has(kRefusesTemporary));
+        whole = (ReadBytes(takesText ? file : holding) == saved || Reads(s.path) == newReads) &&
+                (FileExists(temporary) == (inTemporary && !takesText) || othersLeft);
       }
       if (whole) recovered.insert(state);
       // A write of the new text over the old that failed part-way, then an end before the old
       // text was back: what no order of writes within one file can prevent (see the README).
-      const bool torn = !whole && faults.size() == 2 && faults[1].kind == Fault::kEnd &&
-                        done.rfind("WriteFile", 0) == 0 &&
-                        (p.noNewFile || p.place == "read-only folder");
+      const bool torn =
+          !whole && faults.size() == 2 && faults[1].kind == Fault::kEnd &&
+          done.rfind("WriteFile", 0) == 0 &&
+          (s.Has(kNoNewFile) || std::string(s.place ? s.place : "") == "read-only folder");
       if (!whole && !torn) {
-        ADD_FAILURE() << p.name << ": " << done << " (" << waited << " ms waited); left\n" << bytes;
+        ADD_FAILURE() << s.name << ": " << done << " (" << waited << " ms waited); left\n" << bytes;
       }
       tornCount += torn;
       return whole || torn;
@@ -807,7 +763,7 @@ TEST_F(SaveFailuresTest, NoFaultAndNoPairOfFaultsLosesTheFile) {
       }
       // Where a temporary is there to be written over. Where it is the only copy, only the one who
       // put it there may touch it: a second Tovik moves it in as this one does.
-      for (int v = 0; v < 2 && temporaryThere && !p.inTemporary; ++v) {
+      for (int v = 0; v < 2 && temporaryThere && !inTemporary; ++v) {
         ++tried[0];
         lost += !survives({{Fault::kWrite, at, v}}, true, true);
       }
@@ -819,8 +775,9 @@ TEST_F(SaveFailuresTest, NoFaultAndNoPairOfFaultsLosesTheFile) {
     // the singles walk. Where another state's pairs take the same calls, they are not repeated:
     // a hidden or linked file's are the existing file's, a shrinking text's the growing one's, the
     // long history's a short one's.
-    const bool repeated =
-        p.attribute || (p.place == "link" && !p.inTemporary) || p.old == oldLong || p.old == oldBig;
+    const bool repeated = s.attribute == FILE_ATTRIBUTE_HIDDEN ||
+                          (!s.target.empty() && !inTemporary) || s.old == oldLong ||
+                          s.old == oldBig;
     for (const auto& [first, after] : traces) {
       if (repeated || passing.count(trace[first.first - 1].errors[first.second])) continue;
       for (int then = first.first + 1; then <= static_cast<int>(after.size()); ++then) {
@@ -830,21 +787,19 @@ TEST_F(SaveFailuresTest, NoFaultAndNoPairOfFaultsLosesTheFile) {
         }
       }
     }
-    Restore(place, old, false, false);
-    SetFileAttributesA(place.path.c_str(), FILE_ATTRIBUTE_NORMAL);  // a read-only one stays
+    Restore(s, old, false, false);
+    SetFileAttributesA(s.path.c_str(), FILE_ATTRIBUTE_NORMAL);  // a read-only one stays
   }
   std::printf(
-      "save failures%s: %d starting states (no file; the last save only in the temporary, beside "
+      "save failures: %d starting states (no file; the last save only in the temporary, beside "
       "no file or a link whose file is missing; texts without a final line end, ending in Ctrl+Z, "
       "in UTF-16, long; hidden, linked, read-only, refused by an access list, on a full disk, in a "
       "folder that takes no new file); %d single faults (each error Windows documents for each "
       "call, 3 holders, 2 second writers of the temporary, an end) and %d pairs (each error that "
       "stays, then a later call's first error or an end) tried, %d lost, none waited for where it "
-      "stays, "
-      "the longest wait of a start and a save %d ms; %d torn in-place rewrites (a write over the "
-      "old text failed part-way, then the process ended)\n",
-      UnderWine() && PlacesAsOnWindows() ? " in the places Windows makes" : "", walked, tried[0],
-      tried[1], lost, longest, tornCount);
+      "stays, the longest wait of a start and a save %d ms; %d torn in-place rewrites (a write "
+      "over the old text failed part-way, then the process ended)\n",
+      walked, tried[0], tried[1], lost, longest, tornCount);
   EXPECT_EQ(lost, 0);
 }
 

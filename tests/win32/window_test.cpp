@@ -4,7 +4,6 @@
 #include <shellapi.h>
 #include <shlobj.h>  // DROPFILES
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "tests/core/fakes.h"
@@ -83,18 +82,39 @@ HDROP MakeDrop(const std::vector<std::string>& names) {
   return static_cast<HDROP>(memory);
 }
 
-// Real drops are tested end to end; these are the names XDND cannot produce.
-TEST_F(StartedWindow, DropTakesALongFirstNameWholeAndIgnoresAnEmptyOne) {
+// Drops as the shell hands them over: the first name whole, quoted when spaced, an empty one
+// ignored; the launcher comes in front of another window with the focus in its field.
+TEST_F(StartedWindow, DropSetsTheFirstNameAndBringsTheLauncherForward) {
+  const HWND main = Launcher().mainWindow;
+  // Posting WM_DROPFILES skips the shell's own check that the window takes drops at all.
+  ASSERT_TRUE(GetWindowLongA(main, GWL_EXSTYLE) & WS_EX_ACCEPTFILES);
+  const HWND other = CreateWindowExA(WS_EX_TOPMOST, "Static", "in front", WS_POPUP | WS_VISIBLE, 0,
+                                     0, 400, 200, nullptr, nullptr, nullptr, nullptr);
   const std::string longName = "C:\\" + std::string(3000, 'n') + ".txt";
-  const std::tuple<std::vector<std::string>, std::string, std::string> cases[] = {
-      {{longName, "C:\\b.txt"}, "typed", longName}, {{""}, "kept", "kept"}};
-  for (const auto& [names, before, after] : cases) {
-    Window().SetCommandText(before);
+  struct Case {
+    std::vector<std::string> names;
+    std::string before, after;
+    bool otherInFront;
+  };
+  const Case cases[] = {
+      {{"C:\\My Files\\a.txt"}, "typed", "\"C:\\My Files\\a.txt\"", true},
+      {{"C:\\a.txt", "C:\\b c.txt"}, "typed", "C:\\a.txt", false},
+      {{longName, "C:\\b.txt"}, "typed", longName, true},
+      {{""}, "kept", "kept", false},
+  };
+  for (const Case& c : cases) {
+    Window().SetCommandText(c.before);
     SetFocus(Launcher().cancelButton);
-    SendMessageA(Launcher().mainWindow, WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop(names)), 0);
-    EXPECT_EQ(Window().CommandText(), after);
+    if (c.otherInFront) {
+      SetForegroundWindow(other);
+      ASSERT_NE(GetForegroundWindow(), main);
+    }
+    SendMessageA(main, WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop(c.names)), 0);
+    EXPECT_EQ(Window().CommandText(), c.after);
+    EXPECT_EQ(GetForegroundWindow(), main) << c.after;
     EXPECT_EQ(GetParent(GetFocus()), Launcher().commandField);  // the field's edit box
   }
+  DestroyWindow(other);
 }
 
 // The real list gives every entry back whole, whether a save fetches it straight (every entry
@@ -125,39 +145,6 @@ TEST(ScreenPositionOf, AddsTheWorkAreaOffsetOfTheMonitor) {
     const WindowPosition position = win32::ScreenPositionOf(RECT{10, 20, 400, 175}, work, monitor);
     EXPECT_EQ(std::pair(position.left, position.top), std::pair(expected.left, expected.top));
   }
-}
-
-// Every call fails (returns 0): the steps after it must run all the same.
-class MockForeground : public win32::ForegroundCalls {
- public:
-  MOCK_METHOD(HWND, GetForegroundWindow, (), (override));
-  MOCK_METHOD(DWORD, GetWindowThreadProcessId, (HWND), (override));
-  MOCK_METHOD(DWORD, GetCurrentThreadId, (), (override));
-  MOCK_METHOD(BOOL, AttachThreadInput, (DWORD, DWORD, BOOL), (override));
-  MOCK_METHOD(BOOL, SetForegroundWindow, (HWND), (override));
-  MOCK_METHOD(BOOL, BringWindowToTop, (HWND), (override));
-};
-
-// The foreground thread's input is borrowed for the set and given back; nothing happens when
-// the window is already in front.
-TEST(ForceForeground, AttachesToTheForegroundThreadForTheSetAndDetaches) {
-  using ::testing::Return;
-  const HWND main = reinterpret_cast<HWND>(0x222), other = reinterpret_cast<HWND>(0x111);
-  ::testing::StrictMock<MockForeground> calls;
-  EXPECT_CALL(calls, GetForegroundWindow()).WillRepeatedly(Return(other));
-  {
-    ::testing::InSequence order;
-    EXPECT_CALL(calls, GetWindowThreadProcessId(other)).WillOnce(Return(77));
-    EXPECT_CALL(calls, GetCurrentThreadId()).WillOnce(Return(5));
-    EXPECT_CALL(calls, AttachThreadInput(5, 77, TRUE));
-    EXPECT_CALL(calls, SetForegroundWindow(main));
-    EXPECT_CALL(calls, AttachThreadInput(5, 77, FALSE));
-    EXPECT_CALL(calls, BringWindowToTop(main));
-  }
-  win32::ForceForeground(calls, main);
-  ::testing::StrictMock<MockForeground> inFront;
-  EXPECT_CALL(inFront, GetForegroundWindow()).WillRepeatedly(Return(main));
-  win32::ForceForeground(inFront, main);
 }
 
 }  // namespace

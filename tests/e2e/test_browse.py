@@ -1,56 +1,31 @@
-"""Real drops, the real open-file dialog and the foreground after a drop."""
+"""The real open-file dialog, and the launcher clicked forward from behind another window."""
 import os
 import subprocess
 import unittest
 
-from harness import (BIN, ENV, NATIVE, LauncherTest, click, click_at, drop_files, error_log,
-                     eventually, keys, probe, tree, type_text, windows_program, winpath)
+from harness import (BIN, ENV, LauncherTest, click, click_at, error_log, eventually, keys, probe,
+                     tree, type_text, windows_program, winpath)
 
 
-class DropsAndBrowse(LauncherTest):
+class ForwardAndBrowse(LauncherTest):
     def started(self):
         launcher = self.launcher().start()
         for name in ("plain.txt", "with space.txt"):
             open(os.path.join(launcher.folder, name), "w").close()
         return launcher
 
-    @unittest.skipIf(NATIVE, "the drops are X11's (XDND, as a Linux file manager sends them), "
-                     "which Windows does not have")
-    def test_a_drop_sets_the_name_quoted_when_spaced_and_brings_the_launcher_forward(self):
+    # A click on the title bar brings the launcher forward from behind another program's window
+    # with the focus in the field, where Enter launches.
+    def test_a_click_brings_the_launcher_forward_with_the_focus_in_the_field(self):
         launcher = self.started()
-        folder = launcher.folder
         main = tree()["main"]["hwnd"]
-        self.assertTrue(eventually(lambda: tree()["foreground"] == main))
-        click(tree(), " minimize")  # the focus leaves the field; the first drop gives it back
-        self.assertFocusIn(" minimize")
-        cases = [
-            (["plain.txt"], winpath(folder + "/plain.txt")),
-            (["with space.txt", "plain.txt"], f'"{winpath(folder + "/with space.txt")}"'),
-        ]
-        for names, expected in cases:
-            with self.subTest(names=names):
-                probe("set-text", "typed before")
-                drop_files(tree(), *(os.path.join(folder, n) for n in names))
-                self.assertEqual(eventually(lambda: (t := tree()["combo"]["text"]) != "typed before"
-                                            and t, timeout=5), expected)
-                self.assertEqual(tree()["foreground"], main)
-                self.assertFocusIn("ComboBox")
-
-        # From behind another program's window: forward, the focus in the field, Enter launches.
-        self.hold_the_foreground()
-        drop_files(tree(), os.path.join(folder, "recorder.exe"))
-        self.assertTrue(eventually(lambda: tree()["foreground"] == main),
-                        "the launcher did not come forward")
-        self.assertFocusIn("ComboBox")
-
-        # Clicked forward by its title bar, the launcher puts the focus in the field too.
-        click(tree(), " minimize")
+        click(tree(), " minimize")  # the focus leaves the field
         self.assertFocusIn(" minimize")
         self.hold_the_foreground()
         click_at(tree()["outer"][0] + 60, tree()["outer"][1] + 10)
         self.assertTrue(eventually(lambda: tree()["foreground"] == main))
         self.assertFocusIn("ComboBox")
-        type_text(" after")
+        probe("set-text", f'"{launcher.recorder}" after')
         keys("Return")
         self.assertEqual(launcher.recorded(), [f'"{launcher.recorder}"  after'])
 
