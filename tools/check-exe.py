@@ -109,14 +109,19 @@ def problems(path):
     return wrong, arch
 
 
-status = 0
-for exe in sys.argv[1:]:
-    wrong, arch = problems(exe)
-    if wrong:
-        print(f"check-exe: {exe}: " + "; ".join(wrong))
-        status = 1
-    else:
-        _, version, os_version = subsystem(open(exe, "rb").read())
-        print(f"check-exe: {exe}: {arch}, subsystem {version[0]}.{version[1]} (system "
-              f"{os_version[0]}.{os_version[1]}), version resource and manifest as they must be")
-sys.exit(status)
+def main(exes):
+    status = 0
+    for exe in exes:
+        wrong, arch = problems(exe)
+        if wrong:
+            print(f"check-exe: {exe}: " + "; ".join(wrong))
+            status = 1
+        else:
+            _, version, os_version = subsystem(open(exe, "rb").read())
+            print(f"check-exe: {exe}: {arch}, subsystem {version[0]}.{version[1]} (system "
+                  f"{os_version[0]}.{os_version[1]}), version resource and manifest as they must be")
+    return status
+
+
+if __name__ == "__main__":  # also read by scoop-manifest.py
+    sys.exit(main(sys.argv[1:]))

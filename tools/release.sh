@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds dist/tovik-VERSION-win32.zip (tovik.exe, README, licence) and its SHA-256 file from the
 # committed HEAD. The same commit gives the same bytes wherever and whenever it is built.
-#   tools/release.sh            build the archive into dist/
+#   tools/release.sh            build the archive into dist/, with Scoop's manifest tovik.json
 #   tools/release.sh --verify   build it twice in two folders and compare the bytes; the archive
 #                               that was verified, and its exe, stay in build/release/
 set -euo pipefail
@@ -49,6 +49,7 @@ if [ "${1:-}" = "--verify" ]; then
     mkdir -p build/release
     cp "$first" "build/release/$name"
     cp "$(dirname "$first")/build/bin/tovik.exe" build/release/tovik.exe
+    python3 tools/scoop-manifest.py "build/release/$name" >/dev/null
     rm -rf "$(dirname "$first")" "$(dirname "$second")"
     exit 0
   fi
@@ -60,5 +61,7 @@ archive=$(build_in "$root/build/release")
 mkdir -p dist
 cp "$archive" "dist/$name"
 (cd dist && sha256sum "$name" >"$name.sha256")
+# Scoop's manifest for the zip, naming the repository whose releases carry it.
+python3 tools/scoop-manifest.py "dist/$name" >/dev/null
 echo "dist/$name"
 cat "dist/$name.sha256"

@@ -15,7 +15,7 @@ KEPT = {".text", ".data", ".rdata", ".eh_frame", ".bss", ".pdata", ".xdata", ".C
 # An input section: its name (or on the line before), address, size and the file it came from.
 INPUT = re.compile(r"^ (?:\S+)?\s+0x[0-9a-f]+\s+0x([0-9a-f]+)\s+(\S.*)$")
 PARTS = (  # the first pattern that matches an input file names its part
-    ("Tovik's own code", r"libtovik_|\.cpp\.obj$"),
+    ("Tovik's own code", r"libtovik_|\.cpp\.obj$|\.ltrans\.o$"),
     ("resources", r"\.res$"),
     ("C++ library", r"libstdc\+\+|libsupc\+\+"),
     ("unwinder", r"libgcc_eh|libgcc_s|libunwind"),

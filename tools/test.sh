@@ -46,6 +46,7 @@ native=$!
   cmake -S . -B build/win64 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake >/dev/null
   cmake --build build/win64 --target tovik >/dev/null
   python3 tools/check-exe.py build/release/tovik.exe build/win64/bin/tovik.exe
+  python3 tools/scoop-manifest.py --check build/release/tovik.json
   echo "test: the release archive verified at $((SECONDS - started)) s"
   TOVIK_BIN=$PWD/$tree/bin tools/test-shipped.sh --cases "$PWD"/build/release/tovik-*-win32.zip
   echo "test: the shipped exe's chain ended at $((SECONDS - started)) s"

@@ -21,6 +21,7 @@ struct FileCalls {
   decltype(&::MoveFileExA) MoveFileExA;
   decltype(&::DeleteFileA) DeleteFileA;
   DWORD(WINAPI* GetFinalPathNameByHandleA)(HANDLE, LPSTR, DWORD, DWORD);
+  decltype(&::GetFileInformationByHandle) GetFileInformationByHandle;  // how many names it has
   // What a symbolic link names, read from the link itself, so also when that file is missing;
   // false when `link` is no symbolic link or its target has no 8-bit name.
   bool (*ReadLinkTarget)(const char* link, std::string& target);

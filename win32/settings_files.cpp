@@ -181,10 +181,14 @@ class Patience {
 };
 
 const FileCalls& SystemFileCalls() {
-  static const FileCalls calls{
-      ::CreateFileA,  ::ReadFile,    ::WriteFile,          ::FlushFileBuffers,   ::SetFilePointerEx,
-      ::SetEndOfFile, ::CloseHandle, ::GetFileAttributesA, ::SetFileAttributesA, ::ReplaceFileA,
-      ::MoveFileExA,  ::DeleteFileA, FinalPathNameOf,      ReadLinkTargetOf,     ::Sleep};
+  static const FileCalls calls{::CreateFileA,        ::ReadFile,
+                               ::WriteFile,          ::FlushFileBuffers,
+                               ::SetFilePointerEx,   ::SetEndOfFile,
+                               ::CloseHandle,        ::GetFileAttributesA,
+                               ::SetFileAttributesA, ::ReplaceFileA,
+                               ::MoveFileExA,        ::DeleteFileA,
+                               FinalPathNameOf,      ::GetFileInformationByHandle,
+                               ReadLinkTargetOf,     ::Sleep};
   return calls;
 }
 std::string Win32AnsiCodec::WideToAnsi(const std::u16string& text) {
@@ -261,13 +265,21 @@ bool Win32SettingsFiles::Holds(const std::string& path, const std::string& bytes
 FileRead Win32SettingsFiles::ReadWhole(const std::string& named) {
   Patience patience(calls_);
   FileRead read = ReadFrom(named, patience);
-  if (read.kind != FileRead::Kind::kMissing) return read;
+  if (read.kind == FileRead::Kind::kUnreadable) return read;
+  const std::optional<std::string> file = FileOf(named);
+  if (read.kind == FileRead::Kind::kWhole)
+    return file ? FinishRewrite(*file, std::move(read), patience) : read;
+  // A link whose file cannot be told may name the last save: it is not to be saved over.
+  if (!file) return {FileRead::Kind::kUnreadable, {}};
+  // A link whose file's folder is missing names a drive that is not there yet (a synced folder,
+  // an encrypted volume, at log-on): its file cannot be read now, which is no first run.
+  if (*file != named &&
+      PresenceOf(calls_, file->substr(0, file->find_last_of('\\') + 1)) != Presence::kThere) {
+    return {FileRead::Kind::kUnreadable, {}};
+  }
   // With no file, a temporary written whole beside it holds the last save (one that could not
   // move its text into place): it is put in place, or read where it is while it cannot be
   // moved. Beside a link it lies where the save wrote it, beside the link's target.
-  // A link whose file cannot be told may name the last save: it is not to be saved over.
-  const std::optional<std::string> file = FileOf(named);
-  if (!file) return {FileRead::Kind::kUnreadable, {}};
   const std::string temporary = TemporaryPathFor(*file);
   FileRead last = ReadFrom(temporary, patience);
   // A temporary that cannot be read may hold the last save: the run must not save over it.
@@ -276,6 +288,37 @@ FileRead Win32SettingsFiles::ReadWhole(const std::string& named) {
   // The move never replaces a file: one that another copy of Tovik put in place meanwhile stays.
   MoveIn(temporary, *file, 0, patience);
   return last;
+}
+
+// A file with other names is saved by a rewrite in place, while the whole new text waits in the
+// temporary: a temporary written whole beside it is a rewrite that was cut short, or done but not
+// yet cleared. The rewrite is finished from it, or while it cannot be, its text is the file's.
+FileRead Win32SettingsFiles::FinishRewrite(const std::string& path, FileRead read,
+                                           Patience& patience) {
+  const std::string temporary = TemporaryPathFor(path);
+  if (PresenceOf(calls_, temporary) == Presence::kMissing) return read;
+  const std::optional<DWORD> names = NamesOf(path, patience);
+  if (names && *names < 2) return read;
+  FileRead last = ReadFrom(temporary, patience);
+  // Whether the file is whole cannot be told: it is not to be saved over.
+  if (!names || last.kind == FileRead::Kind::kUnreadable) return {FileRead::Kind::kUnreadable, {}};
+  if (last.kind != FileRead::Kind::kWhole || !WrittenWhole(last.bytes)) return read;
+  if (RewriteInPlace(path, last.bytes, patience) == Rewritten::kDone)
+    patience.Try([&] { return calls_.DeleteFileA(temporary.c_str()); });
+  return last;
+}
+
+// How many names (hard links) the file has; nothing when that cannot be told.
+std::optional<DWORD> Win32SettingsFiles::NamesOf(const std::string& path, Patience& patience) {
+  BY_HANDLE_FILE_INFORMATION information{};
+  const bool told = patience.Try([&] {
+    Handle file(calls_, calls_.CreateFileA(path.c_str(), 0,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file.valid() && calls_.GetFileInformationByHandle(file.get(), &information);
+  });
+  if (!told) return std::nullopt;
+  return information.nNumberOfLinks;
 }
 
 // The file a path names in the end, through any symbolic link, so that a save replaces the
@@ -347,6 +390,11 @@ Win32SettingsFiles::Put Win32SettingsFiles::PutInPlace(const std::string& path,
   const Presence presence = PresenceOf(calls_, path, &attributes);
   const bool exists = presence != Presence::kMissing;
   const DWORD kept = presence == Presence::kThere ? attributes & kKept : 0;
+  // A file with other names (hard links, as a package manager keeps settings across updates)
+  // keeps them all: a replace would give this name a new file and leave the others the old text.
+  const std::optional<DWORD> names =
+      presence == Presence::kMissing ? std::optional<DWORD>(1) : NamesOf(path, patience);
+  if (!names) return Put::kGaveUp;
   switch (WriteTemporary(temporary, bytes, kept, patience)) {
     case Written::kNoNewFile:
       // The folder takes no new file; the file itself may still take its new text.
@@ -359,6 +407,13 @@ Win32SettingsFiles::Put Win32SettingsFiles::PutInPlace(const std::string& path,
       return Put::kGaveUp;
     case Written::kWhole:
       break;
+  }
+  // The whole new text waits in the temporary until the rewrite is on the disk: the next start
+  // finishes a rewrite that was cut short (FinishRewrite).
+  if (*names > 1) {
+    if (RewriteInPlace(path, bytes, patience) != Rewritten::kTorn)
+      patience.Try([&] { return calls_.DeleteFileA(temporary.c_str()); });
+    return Put::kDone;
   }
   const auto placed = [&] { return Holds(path, bytes, patience) ? Put::kDone : Put::kOther; };
   // Replacing keeps the file's permissions where the platform can; a new file is moved. A
@@ -451,8 +506,9 @@ Win32SettingsFiles::Written Win32SettingsFiles::WriteTemporary(const std::string
 // blanks the reader skips, so a full disk stops there with the old text whole, and if anything
 // fails once the new text is being written, the old text is put back where it was. A power cut
 // while the new text goes over the old can leave some of the file's pages new and some old.
-bool Win32SettingsFiles::RewriteInPlace(const std::string& path, const std::string& bytes,
-                                        Patience& patience) {
+Win32SettingsFiles::Rewritten Win32SettingsFiles::RewriteInPlace(const std::string& path,
+                                                                 const std::string& bytes,
+                                                                 Patience& patience) {
   // Opened and read again while another program holds or locks it for a moment.
   std::optional<Handle> file;
   std::string old;
@@ -463,7 +519,7 @@ bool Win32SettingsFiles::RewriteInPlace(const std::string& path, const std::stri
                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     return file->valid() && ReadAll(calls_, file->get(), old);
   });
-  if (!opened) return false;
+  if (!opened) return Rewritten::kUnchanged;
   const auto seek = [&](size_t offset) {
     LARGE_INTEGER to;
     to.QuadPart = static_cast<LONGLONG>(offset);
@@ -478,13 +534,13 @@ bool Win32SettingsFiles::RewriteInPlace(const std::string& path, const std::stri
       !(seek(old.size()) && write(Blanks(bytes, bytes.size() - old.size())) &&
         calls_.FlushFileBuffers(file->get()))) {
     cut(old.size());
-    return false;
+    return Rewritten::kUnchanged;
   }
   // Blanks after a shorter text cover the old one's end until the cut.
   const size_t covered = old.size() > bytes.size() ? old.size() - bytes.size() : 0;
   if (seek(0) && write(bytes + Blanks(bytes, covered)) && cut(bytes.size()) &&
       calls_.FlushFileBuffers(file->get())) {
-    return true;
+    return Rewritten::kDone;
   }
   // A device that has just failed a write may fail the first try to put the old text back.
   // Blanks cover a longer new text's end until the cut.
@@ -492,9 +548,9 @@ bool Win32SettingsFiles::RewriteInPlace(const std::string& path, const std::stri
       old + Blanks(old, bytes.size() > old.size() ? bytes.size() - old.size() : 0);
   for (int tries = 0; tries < 3; ++tries) {
     if (seek(0) && write(restored) && cut(old.size()) && calls_.FlushFileBuffers(file->get()))
-      break;
+      return Rewritten::kUnchanged;
   }
-  return false;
+  return Rewritten::kTorn;
 }
 
 }  // namespace tovik::win32

@@ -28,6 +28,8 @@ class Win32SettingsFiles : public SettingsFiles {
   enum class Written { kWhole, kNoNewFile, kNotCreated, kFailed };
   // kOther: what was put in place is not this save's text (another program wrote the temporary).
   enum class Put { kDone, kGaveUp, kOther };
+  // kTorn: a write over the old text failed part-way and the old text could not be put back.
+  enum class Rewritten { kDone, kUnchanged, kTorn };
   FileRead ReadFrom(const std::string& path, Patience& patience);
   // Moves the temporary's text into place, waiting a moment for a program that holds either.
   bool MoveIn(const std::string& temporary, const std::string& path, DWORD flags,
@@ -35,10 +37,12 @@ class Win32SettingsFiles : public SettingsFiles {
   bool Holds(const std::string& path, const std::string& bytes, Patience& patience);
   bool HeldOrGoing(const std::string& path);
   std::optional<std::string> FileOf(const std::string& named);
+  std::optional<DWORD> NamesOf(const std::string& path, Patience& patience);
+  FileRead FinishRewrite(const std::string& path, FileRead read, Patience& patience);
   Put PutInPlace(const std::string& path, const std::string& bytes, Patience& patience);
   Written WriteTemporary(const std::string& temporary, const std::string& bytes, DWORD attributes,
                          Patience& patience);
-  bool RewriteInPlace(const std::string& path, const std::string& bytes, Patience& patience);
+  Rewritten RewriteInPlace(const std::string& path, const std::string& bytes, Patience& patience);
 
   const FileCalls& calls_;
 };

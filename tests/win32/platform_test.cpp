@@ -10,6 +10,7 @@
 #include <cctype>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <map>
 #include <optional>
@@ -191,12 +192,13 @@ TEST_F(SettingsFilesTest, ReadsLikeTheProfileFunctionsForGeneratedFiles) {
 // (tests/tools/places.sh). On Windows the test makes them: the read-only attribute, a folder whose
 // access control lets nobody add a file (the file in it keeps what it inherited), and a link.
 enum : unsigned {
-  kInTemporary = 1,       // the old text only in the temporary, as a save left it
-  kStaleTemporary = 2,    // a hidden temporary that a killed save left
-  kNoNewFile = 4,         // a folder that takes no new file
-  kTakesNoText = 8,       // the place takes no new text at all
-  kRefusesFile = 16,      // an access list refuses writing and deleting the file
-  kRefusesTemporary = 32  // an access list refuses writing the stale temporary
+  kInTemporary = 1,        // the old text only in the temporary, as a save left it
+  kStaleTemporary = 2,     // a hidden temporary that a killed save left
+  kNoNewFile = 4,          // a folder that takes no new file
+  kTakesNoText = 8,        // the place takes no new text at all
+  kRefusesFile = 16,       // an access list refuses writing and deleting the file
+  kRefusesTemporary = 32,  // an access list refuses writing the stale temporary
+  kSecondName = 64         // the file has a second name (a hard link), as a package manager makes
 };
 struct Start {
   const char* name;
@@ -212,6 +214,7 @@ struct Start {
   bool Has(unsigned flag) const { return flags & flag; }
   std::string File() const { return target.empty() ? path : target; }
   std::string Temporary() const { return win32::Win32SettingsFiles::TemporaryPathFor(File()); }
+  std::string OtherName() const { return Folder() + "walk-other.ini"; }
   std::string Folder() const { return File().substr(0, File().find_last_of('\\') + 1); }
 };
 
@@ -219,6 +222,10 @@ struct Start {
 void Place(Start& s, const std::string& folder) {
   if (!s.place) {
     s.path = folder + "walk.ini";
+    DeleteFileA(s.OtherName().c_str());
+    WriteBytes(s.path, "");
+    if (s.Has(kSecondName) && !CreateHardLinkA(s.OtherName().c_str(), s.path.c_str(), nullptr))
+      s.skipped = "this file system makes no hard link";
     return;
   }
   const std::string name = s.place;
@@ -256,7 +263,8 @@ void Place(Start& s, const std::string& folder) {
     LocalFree(denyAdding);
   }
   if (name != "link") return;
-  s.target = place + "\\real.ini";
+  CreateDirectoryA((place + "\\sync").c_str(), nullptr);
+  s.target = place + "\\sync\\real.ini";
   WriteBytes(s.target, "");
   DeleteFileA(file.c_str());
   if (!CreateSymbolicLinkA(file.c_str(), s.target.c_str(),
@@ -421,7 +429,8 @@ inline const char* FileOf(LPCSTR name, ...) { return name; }
 inline const char* FileOf(...) { return nullptr; }
 constexpr char kRead[] = "ReadFile", kFlush[] = "FlushFileBuffers", kSeek[] = "SetFilePointerEx",
                kCut[] = "SetEndOfFile", kFinal[] = "GetFinalPathNameByHandleA",
-               kSetAttributes[] = "SetFileAttributesA", kDelete[] = "DeleteFileA";
+               kSetAttributes[] = "SetFileAttributesA", kDelete[] = "DeleteFileA",
+               kInformation[] = "GetFileInformationByHandle";
 template <auto kCall, const char* kName, DWORD kAccess, DWORD... kErrors>
 struct Faulty;
 template <typename R, typename... A, R (WINAPI* win32::FileCalls::*kCall)(A...), const char* kName,
@@ -471,9 +480,9 @@ bool ReadLinkFaulty(const char* link, std::string& target) {
   return true;
 }
 
-// ReplaceFileA's documented failures: 1175 changes nothing; 1176 and, without a backup name, 1177
-// take the old file away and leave the new text under its temporary name (1177 with the old
-// file's attributes); a sharing violation changes nothing.
+// ReplaceFileA's documented failures: 1175 changes nothing; 1176 deletes the old file and 1177
+// leaves it under another name, both leaving the new text under its temporary name (1177 with the
+// old file's attributes); a sharing violation changes nothing.
 BOOL WINAPI ReplaceFaulty(LPCSTR replaced, LPCSTR replacement, LPCSTR backup, DWORD flags,
                           LPVOID exclude, LPVOID reserved) {
   const DWORD error = Faulted("ReplaceFileA", replaced,
@@ -484,8 +493,12 @@ BOOL WINAPI ReplaceFaulty(LPCSTR replaced, LPCSTR replacement, LPCSTR backup, DW
   if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT || error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
     const DWORD attributes = GetFileAttributesA(replaced);
     SetFileAttributesA(replaced, FILE_ATTRIBUTE_NORMAL);
-    DeleteFileA(replaced);
-    if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) SetFileAttributesA(replacement, attributes);
+    if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT) DeleteFileA(replaced);
+    if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
+      MoveFileExA(replaced, (walk.start->Folder() + "rf1177.tmp").c_str(),
+                  MOVEFILE_REPLACE_EXISTING);
+      SetFileAttributesA(replacement, attributes);
+    }
   }
   return Failing(error, FALSE);
 }
@@ -514,6 +527,7 @@ const Calls kCallsLikeWindows{
     Faulty<&Calls::DeleteFileA, kDelete, DELETE, ERROR_ACCESS_DENIED,
            ERROR_SHARING_VIOLATION>::Call,
     Faulty<&Calls::GetFinalPathNameByHandleA, kFinal, 0, ERROR_PATH_NOT_FOUND>::Call,
+    Faulty<&Calls::GetFileInformationByHandle, kInformation, 0, ERROR_IO_DEVICE>::Call,
     ReadLinkFaulty, SleepOnTheWalksClock};
 
 constexpr char kStaleText[] = "left by a killed save";
@@ -530,8 +544,8 @@ void Restore(const Start& s, const std::optional<std::string>& old, bool inTempo
   }
   DeleteFileA(temporary.c_str());
   if (!old || inTemporary) DeleteFileA(s.File().c_str());
-  // Wine's ReplaceFile leaves an empty rfNNNN.tmp beside a target it could not replace; Windows
-  // leaves nothing. Thousands of them would slow every lookup in the folder.
+  // Wine's ReplaceFile leaves an empty rfNNNN.tmp beside a target it could not replace, and the
+  // model of 1177 the old file: thousands of them would slow every lookup in the folder.
   WIN32_FIND_DATAA found;
   const HANDLE search = FindFirstFileA((s.Folder() + "rf*.tmp").c_str(), &found);
   for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found)) {
@@ -539,6 +553,10 @@ void Restore(const Start& s, const std::optional<std::string>& old, bool inTempo
   }
   if (search != INVALID_HANDLE_VALUE) FindClose(search);
   if (old) WriteBytes(inTemporary ? temporary : s.File(), *old);
+  if (s.Has(kSecondName)) {  // made again where a save gave the file a name of its own
+    DeleteFileA(s.OtherName().c_str());
+    CreateHardLinkA(s.OtherName().c_str(), s.path.c_str(), nullptr);
+  }
   if (old && s.attribute) SetFileAttributesA(s.path.c_str(), s.attribute);
   if (staleTemporary) {
     WriteBytes(temporary, kStaleText);
@@ -553,12 +571,15 @@ class SaveFailuresTest : public ::testing::Test {
     walk = Walk{};
   }
   // A start and a save as the program makes them: one read, the history loaded, one launch
-  // remembered, this run's writes and one commit.
-  void Run(const std::string& path, const std::string& entry) {
+  // remembered, this run's writes and one commit; `between` happens while the run goes on.
+  void Run(
+      const std::string& path, const std::string& entry,
+      const std::function<void()>& between = [] {}) {
     BufferedSettingsStore store(files, codec);
     store.ReadSettingText(path, "Main", "Top", "100");
     FakeHistory history;
     LoadHistory(store, path, history);
+    between();
     RememberLaunch(history, entry);
     store.WriteSettingText(path, "Main", "Top", "2");
     store.WriteSettingText(path, "Main", "Left", "-30");
@@ -624,6 +645,7 @@ TEST_F(SaveFailuresTest, NoFaultAndNoPairOfFaultsLosesTheFile) {
       {"no new file, text shrinks, a stale temporary that refuses", oldLong, shorter,
        kNoNewFile | kStaleTemporary | kRefusesTemporary},
       {"a long history", oldBig, shorter},
+      {"a file with a second hard link", kOld, shorter, kSecondName},
       {"a file whose access list refuses", kOld, shorter, kTakesNoText | kRefusesFile},
       // The places only the platform makes; a growing text needs more than the full disks' page.
       {"read-only folder", kOld, pages, 0, "read-only folder"},
@@ -640,6 +662,10 @@ TEST_F(SaveFailuresTest, NoFaultAndNoPairOfFaultsLosesTheFile) {
     }
     const bool takesText = !s.Has(kTakesNoText), inTemporary = s.Has(kInTemporary);
     const std::string file = s.File(), temporary = s.Temporary();
+    // Every name of the file reads as the file: a save that gave it a new file split them.
+    const auto oneFile = [&] {
+      return !s.Has(kSecondName) || ReadBytes(s.OtherName()) == ReadBytes(file);
+    };
     // What the old text reads as in a file, then the whole save once, without a fault: the new
     // text, the calls it makes, and no pause. A place the test may not write keeps what it holds.
     Restore(s, s.old, false, false);
@@ -675,6 +701,7 @@ TEST_F(SaveFailuresTest, NoFaultAndNoPairOfFaultsLosesTheFile) {
       ASSERT_EQ(start.ReadSettingText(s.path, "MRU", takesText ? shifted : last, ""), oldLast);
     }
     EXPECT_EQ(FileExists(temporary), inTemporary && !takesText) << s.name;
+    EXPECT_TRUE(oneFile()) << s.name;
     if (s.attribute) {
       EXPECT_TRUE(GetFileAttributesA(s.path.c_str()) & s.attribute) << s.name;
     }
@@ -696,6 +723,7 @@ TEST_F(SaveFailuresTest, NoFaultAndNoPairOfFaultsLosesTheFile) {
       longest = std::max(longest, waited);
       if (after) *after = walk.trace;
       Arm(s, {});
+      BufferedSettingsStore(files, codec).ReadSettingText(s.path, "Main", "Top", "");  // a start
       // Blanks the reader skips may follow a text where the in-place rewrite could not cut them;
       // with no file, a whole text may wait in the temporary.
       const bool there = FileExists(file);
@@ -713,7 +741,8 @@ TEST_F(SaveFailuresTest, NoFaultAndNoPairOfFaultsLosesTheFile) {
       bool whole =
           (text == trimmed(old.value_or("")) || text == trimmed(saved) || (!there && !old)) &&
           (begins(oldReads) || begins(newReads)) &&
-          (!land || !takesText || (there && text == trimmed(saved))) && (!noWait || waited == 0);
+          (!land || !takesText || (there && text == trimmed(saved))) && (!noWait || waited == 0) &&
+          oneFile();
       // The next runs depend only on what the files hold: a state seen to recover is not run again.
       const std::string state = std::to_string(GetFileAttributesA(s.path.c_str())) + "|" +
                                 std::to_string(GetFileAttributesA(temporary.c_str())) + "|" +
@@ -728,7 +757,7 @@ TEST_F(SaveFailuresTest, NoFaultAndNoPairOfFaultsLosesTheFile) {
         const bool othersLeft = (faults[0].kind == Fault::kWrite && (left.empty() || !left[0])) ||
                                 (left == kStaleText && s.Has(kRefusesTemporary));
         whole = (ReadBytes(takesText ? file : holding) == saved || Reads(s.path) == newReads) &&
-                (FileExists(temporary) == (inTemporary && !takesText) || othersLeft);
+                (FileExists(temporary) == (inTemporary && !takesText) || othersLeft) && oneFile();
       }
       if (whole) recovered.insert(state);
       // A write of the new text over the old that failed part-way, then an end before the old
@@ -801,6 +830,20 @@ TEST_F(SaveFailuresTest, NoFaultAndNoPairOfFaultsLosesTheFile) {
       "over the old text failed part-way, then the process ended)\n",
       walked, tried[0], tried[1], lost, longest, tornCount);
   EXPECT_EQ(lost, 0);
+}
+
+// A link whose file's folder is not there at the start (a drive that comes later at log-on) names
+// a file that cannot be read yet: when the folder is there by the save, the file is not saved over.
+TEST_F(SaveFailuresTest, ALinkWhoseFolderComesAfterTheStartIsNotSavedOver) {
+  Start s{"a link whose folder comes later", kOld, "C:\\a.exe", 0, "link"};
+  Place(s, folder);
+  if (!s.skipped.empty()) GTEST_SKIP() << s.skipped;
+  Restore(s, kOld, false, false);
+  Arm(s, {});
+  const std::string there = s.Folder().substr(0, s.Folder().size() - 1), away = there + "-away";
+  ASSERT_TRUE(MoveFileA(there.c_str(), away.c_str()));
+  Run(s.path, s.entry, [&] { MoveFileA(away.c_str(), there.c_str()); });
+  EXPECT_EQ(ReadBytes(s.File()), kOld);
 }
 
 TEST(Win32Environment, ExpandsWholeAndLeavesAnUnsetReference) {
