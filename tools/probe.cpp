@@ -179,24 +179,6 @@ int Tree(HWND main) {
   return 0;
 }
 
-// A window of the probe's own that takes the foreground and stays until the probe is ended.
-int Hold() {
-  WNDCLASSW cls{};
-  cls.lpfnWndProc = DefWindowProcW;
-  cls.hInstance = GetModuleHandleW(nullptr);
-  cls.lpszClassName = L"probeholder";
-  cls.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-  RegisterClassW(&cls);
-  HWND w = CreateWindowExW(0, L"probeholder", L"Probe holder", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
-                           600, 500, 300, 200, nullptr, nullptr, cls.hInstance, nullptr);
-  SetForegroundWindow(w);
-  std::printf("%lld\n", static_cast<long long>(reinterpret_cast<INT_PTR>(w)));
-  std::fflush(stdout);
-  MSG m;
-  while (GetMessageW(&m, nullptr, 0, 0) > 0) DispatchMessageW(&m);
-  return 0;
-}
-
 HWND ChildWithText(HWND main, const wchar_t* text) {
   for (HWND c = GetWindow(main, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
     if (WindowText(c) == text) return c;
@@ -327,7 +309,7 @@ int Pixels(int argc, wchar_t** argv) {
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: probe wait MS | tree | hold | post MSG WPARAM [LPARAM|=ControlText] |\n"
+               "usage: probe wait MS | tree | post MSG WPARAM [LPARAM|=ControlText] |\n"
                "       send MSG WPARAM [LPARAM] | send-to CONTROL-TEXT MSG WPARAM | quit [MS] | "
                "close-box |\n"
                "       set-text TEXT | add-entry TEXT | boxes | key CHORD... | type TEXT |\n"
@@ -338,7 +320,6 @@ int Usage() {
 int Run(int argc, wchar_t** argv) {
   if (argc < 2) return Usage();
   const std::wstring verb = argv[1];
-  if (verb == L"hold") return Hold();
   if (verb == L"key" || verb == L"type" || verb == L"click") return Input(argc, argv);
   if (verb == L"pixels") return Pixels(argc, argv);
   if (verb == L"wait") {

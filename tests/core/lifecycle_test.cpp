@@ -1,4 +1,4 @@
-// Start-up, shutdown and launch, against recording fakes.
+// The launch and the shutdown it may lead to, against recording fakes.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -22,24 +22,6 @@ int64_t ExitStatusOf(Action action, FakePlatform& fake) {
     return exit.status;
   }
   return -1;
-}
-
-TEST(StartUp, RunsItsStepsInOrder) {
-  FakePlatform fake;
-  fake.process.commandLine = "\"C:\\Tools\\tovik.exe\" \"C:\\My Files\\a.txt\" ignored";
-  fake.settings.values = {{"Main/Top", "7"},
-                          {"Main/Left", "-20"},
-                          {"Main/DoClose", "5"},
-                          {"Main/Count", "1"},
-                          {"MRU/MRU0", "calc"}};
-  EXPECT_EQ(StartUp(fake.state, fake.platform), 0);
-  EXPECT_EQ(fake.state.settingsPath, "C:\\Tools\\tovik.ini");
-  EXPECT_THAT(fake.log,
-              ElementsAre("register class", "read Main/Top", "read Main/Left", "read Main/DoClose",
-                          "read Main/DoMinimize", "create window -20,7",
-                          "set text \"C:\\My Files\\a.txt\"", "focus", "read Main/Count",
-                          "read MRU/MRU0", "create remaining 0,5", "message loop"));
-  EXPECT_THAT(fake.window.history.entries, ElementsAre("calc"));
 }
 
 struct LaunchCase {

@@ -1,39 +1,17 @@
-"""The real open-file dialog, and the launcher clicked forward from behind another window."""
+"""The real open-file dialog."""
 import os
-import subprocess
 import unittest
 
-from harness import (BIN, ENV, LauncherTest, click, click_at, error_log, eventually, keys, probe,
-                     tree, type_text, windows_program, winpath)
+from harness import LauncherTest, click, eventually, keys, probe, tree, type_text, winpath
 
 
-class ForwardAndBrowse(LauncherTest):
-    def started(self):
-        launcher = self.launcher().start()
-        for name in ("plain.txt", "with space.txt"):
-            open(os.path.join(launcher.folder, name), "w").close()
-        return launcher
-
-    # A click on the title bar brings the launcher forward from behind another program's window
-    # with the focus in the field, where Enter launches.
-    def test_a_click_brings_the_launcher_forward_with_the_focus_in_the_field(self):
-        launcher = self.started()
-        main = tree()["main"]["hwnd"]
-        click(tree(), " minimize")  # the focus leaves the field
-        self.assertFocusIn(" minimize")
-        self.hold_the_foreground()
-        click_at(tree()["outer"][0] + 60, tree()["outer"][1] + 10)
-        self.assertTrue(eventually(lambda: tree()["foreground"] == main))
-        self.assertFocusIn("ComboBox")
-        probe("set-text", f'"{launcher.recorder}" after')
-        keys("Return")
-        self.assertEqual(launcher.recorded(), [f'"{launcher.recorder}"  after'])
-
+class Browse(LauncherTest):
     # The file dialog: Cancel keeps the command; a chosen or typed file becomes it, quoted when
     # spaced.
     def test_the_browser_sets_a_chosen_or_typed_name_and_cancel_keeps_the_command(self):
-        launcher = self.started()
+        launcher = self.launcher().start()
         folder = launcher.folder
+        open(os.path.join(folder, "with space.txt"), "w").close()
         probe("set-text", "my command")
         box = self.open_dialog(launcher)
         classes_and_texts = [(c["class"], c["text"]) for c in box["children"]]
@@ -56,14 +34,6 @@ class ForwardAndBrowse(LauncherTest):
                 self.assertFocusIn("ComboBox")
         type_text(" more")
         self.assertTrue(eventually(lambda: tree()["combo"]["text"] == missing + " more"))
-
-    def hold_the_foreground(self):
-        """Another program's window in front of the launcher until the test ends."""
-        holder = subprocess.Popen(windows_program(os.path.join(BIN, "probe.exe"), "hold"), env=ENV,
-                                  stdout=subprocess.PIPE, stderr=error_log("holder"))
-        self.addCleanup(holder.kill)
-        holder_window = int(holder.stdout.readline())
-        self.assertTrue(eventually(lambda: tree()["foreground"] == holder_window))
 
     def open_dialog(self, launcher):
         click(tree(), "Browse...")

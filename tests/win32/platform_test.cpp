@@ -187,10 +187,10 @@ TEST_F(SettingsFilesTest, ReadsLikeTheProfileFunctionsForGeneratedFiles) {
 }
 
 // A starting state of the walk: what the file holds and where, and what Windows refuses there.
-// Under Wine root ignores permission bits and Wine then the read-only attribute, so the test run
-// makes read-only places with bind mounts, full disks with small memory file systems, and the link
-// (tests/tools/places.sh). On Windows the test makes them: the read-only attribute, a folder whose
-// access control lets nobody add a file (the file in it keeps what it inherited), and a link.
+// Under Wine root ignores permission bits and Wine then the read-only attribute and access lists,
+// so the walk's calls refuse as Windows does; the test run makes the link (tests/tools/places.sh).
+// On Windows the test makes a folder whose access control lets nobody add a file (the file in it
+// keeps what it inherited), and the link.
 enum : unsigned {
   kInTemporary = 1,        // the old text only in the temporary, as a save left it
   kStaleTemporary = 2,     // a hidden temporary that a killed save left
@@ -208,9 +208,8 @@ struct Start {
   const char* place = nullptr;  // a place made outside the test's folder
   DWORD attribute = 0;
   // Where the walk found it: the path; for a link, the file it names, which Windows marks as a
-  // reparse point and reads even when that file is missing; a file Wine makes read-only by a
-  // mount; why this side cannot make the place.
-  std::string path = {}, target = {}, readOnly = {}, skipped = {};
+  // reparse point and reads even when that file is missing; why this side cannot make the place.
+  std::string path = {}, target = {}, skipped = {};
   bool Has(unsigned flag) const { return flags & flag; }
   std::string File() const { return target.empty() ? path : target; }
   std::string Temporary() const { return win32::Win32SettingsFiles::TemporaryPathFor(File()); }
@@ -229,27 +228,15 @@ void Place(Start& s, const std::string& folder) {
     return;
   }
   const std::string name = s.place;
-  if (UnderWine()) {
-    const char* variable = name == "link"               ? "TOVIK_LINKED_FILE"
-                           : name == "read-only file"   ? "TOVIK_READONLY_FILE"
-                           : name == "read-only folder" ? "TOVIK_READONLY_FOLDER_FILE"
-                           : name == "full disk"        ? "TOVIK_FULL_DISK_FILE"
-                                                        : "TOVIK_FULL_DISK_NO_NEW_FILE";
-    const std::optional<std::string> path = Environment(variable);
-    if (!path) s.skipped = "the test run could not mount it here";
-    s.path = path.value_or("");
-    if (name == "link") s.target = Environment("TOVIK_LINK_TARGET").value_or("");
-    if (name == "read-only file") s.readOnly = s.path;
+  if (UnderWine()) {  // where the folders that take no new file stand in for a read-only one
+    s.path = Environment("TOVIK_LINKED_FILE").value_or("");
+    s.target = Environment("TOVIK_LINK_TARGET").value_or("");
+    if (name != "link" || s.path.empty()) s.skipped = "made on Windows only";
     return;
   }
   const std::string place = folder + "place-" + name, file = place + "\\tovik.ini";
-  if (name.rfind("full disk", 0) == 0) {
-    s.skipped = "Windows gives no full disk to test on";
-    return;
-  }
   CreateDirectoryA(place.c_str(), nullptr);
   s.path = file;
-  if (name == "read-only file") s.attribute = FILE_ATTRIBUTE_READONLY;
   if (name == "read-only folder") {
     WriteBytes(file, "");
     PSECURITY_DESCRIPTOR denyAdding = nullptr;
@@ -307,7 +294,7 @@ bool Refuses(const std::string& name, DWORD access) {
   const DWORD attributes = GetFileAttributesA(name.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES)
     return (access & FILE_ADD_FILE) && s.Has(kNoNewFile) && name.rfind(s.Folder(), 0) == 0;
-  const bool listed = name == s.readOnly || (s.Has(kRefusesFile) && name == s.File());
+  const bool listed = s.Has(kRefusesFile) && name == s.File();
   const bool readOnly = listed || (attributes & FILE_ATTRIBUTE_READONLY);
   return (listed && (access & FILE_WRITE_ATTRIBUTES)) ||
          (readOnly && (access & (GENERIC_WRITE | DELETE))) ||
@@ -467,8 +454,7 @@ DWORD WINAPI AttributesFaulty(LPCSTR name) {
   if (!s.target.empty() && name == s.path)  // the link's own, there even when its file is missing
     return (attributes == INVALID_FILE_ATTRIBUTES ? FILE_ATTRIBUTE_ARCHIVE : attributes) |
            FILE_ATTRIBUTE_REPARSE_POINT;
-  if (attributes == INVALID_FILE_ATTRIBUTES) return attributes;
-  return attributes | (name == s.readOnly ? FILE_ATTRIBUTE_READONLY : 0);
+  return attributes;
 }
 
 // Wine reads no link's reparse data: there the name the link holds is given as Windows gives it.
@@ -623,7 +609,7 @@ class SaveFailuresTest : public ::testing::Test {
 // runs leave what a run without a fault leaves, with no temporary. Where the fault goes away
 // within the wait, the new text is in place; where it does not go away, no time was spent.
 TEST_F(SaveFailuresTest, NoFaultAndNoPairOfFaultsLosesTheFile) {
-  const std::string shorter = "C:\\a.exe", longer(300, 'o'), pages(5000, 'p');
+  const std::string shorter = "C:\\a.exe", longer(300, 'o');
   // Texts as people leave them: no final line end, a Ctrl+Z at the end, UTF-16; a long history,
   // about 140 KB, read in pieces; a long value that the save writes short.
   const std::string noFinalEnd = std::string(kOld).substr(0, sizeof kOld - 3),
@@ -647,11 +633,8 @@ TEST_F(SaveFailuresTest, NoFaultAndNoPairOfFaultsLosesTheFile) {
       {"a long history", oldBig, shorter},
       {"a file with a second hard link", kOld, shorter, kSecondName},
       {"a file whose access list refuses", kOld, shorter, kTakesNoText | kRefusesFile},
-      // The places only the platform makes; a growing text needs more than the full disks' page.
-      {"read-only folder", kOld, pages, 0, "read-only folder"},
-      {"read-only file", kOld, shorter, kTakesNoText, "read-only file"},
-      {"full disk", kOld, pages, kTakesNoText, "full disk"},
-      {"full disk, no new file", kOld, pages, kTakesNoText, "full disk, no new file"},
+      {"read-only file", kOld, shorter, kTakesNoText, nullptr, FILE_ATTRIBUTE_READONLY},
+      {"read-only folder", kOld, longer, 0, "read-only folder"},  // made on Windows
   };
   int walked = 0, tried[2] = {}, lost = 0, tornCount = 0, longest = 0;  // single faults, pairs
   for (Start& s : starts) {
@@ -822,7 +805,7 @@ TEST_F(SaveFailuresTest, NoFaultAndNoPairOfFaultsLosesTheFile) {
   std::printf(
       "save failures: %d starting states (no file; the last save only in the temporary, beside "
       "no file or a link whose file is missing; texts without a final line end, ending in Ctrl+Z, "
-      "in UTF-16, long; hidden, linked, read-only, refused by an access list, on a full disk, in a "
+      "in UTF-16, long; hidden, linked, read-only, refused by an access list, in a "
       "folder that takes no new file); %d single faults (each error Windows documents for each "
       "call, 3 holders, 2 second writers of the temporary, an end) and %d pairs (each error that "
       "stays, then a later call's first error or an end) tried, %d lost, none waited for where it "

@@ -83,7 +83,8 @@ HDROP MakeDrop(const std::vector<std::string>& names) {
 }
 
 // Drops as the shell hands them over: the first name whole, quoted when spaced, an empty one
-// ignored; the launcher comes in front of another window with the focus in its field.
+// ignored; the launcher comes in front of another window with the focus in its field, as it
+// puts it there when the user brings it forward.
 TEST_F(StartedWindow, DropSetsTheFirstNameAndBringsTheLauncherForward) {
   const HWND main = Launcher().mainWindow;
   // Posting WM_DROPFILES skips the shell's own check that the window takes drops at all.
@@ -115,6 +116,12 @@ TEST_F(StartedWindow, DropSetsTheFirstNameAndBringsTheLauncherForward) {
     EXPECT_EQ(GetParent(GetFocus()), Launcher().commandField);  // the field's edit box
   }
   DestroyWindow(other);
+  // Brought forward by the user, by the keyboard or by a click, it puts the focus in the field.
+  for (const WPARAM how : {WA_ACTIVE, WA_CLICKACTIVE}) {
+    SetFocus(Launcher().closeBox);
+    SendMessageA(main, WM_ACTIVATE, how, 0);
+    EXPECT_EQ(GetParent(GetFocus()), Launcher().commandField) << how;
+  }
 }
 
 // The real list gives every entry back whole, whether a save fetches it straight (every entry
