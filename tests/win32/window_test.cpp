@@ -5,6 +5,7 @@
 #include <shlobj.h>  // DROPFILES
 
 #include <gtest/gtest.h>
+#include <thread>
 
 #include "tests/core/fakes.h"
 #include "win32/drop_browse.h"
@@ -82,6 +83,35 @@ HDROP MakeDrop(const std::vector<std::string>& names) {
   return static_cast<HDROP>(memory);
 }
 
+// A window of another thread in front of the launcher, as another program's would be: the
+// launcher's own thread may not simply take the foreground from it.
+class WindowOfAnotherThread {
+ public:
+  WindowOfAnotherThread() {
+    const HANDLE made = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    thread_ = std::thread([this, made] {
+      threadId_ = GetCurrentThreadId();
+      window = CreateWindowExA(WS_EX_TOPMOST, "Static", "in front", WS_POPUP | WS_VISIBLE, 0, 0,
+                               400, 200, nullptr, nullptr, nullptr, nullptr);
+      SetEvent(made);
+      MSG message;
+      while (GetMessageA(&message, nullptr, 0, 0) > 0) DispatchMessageA(&message);
+      DestroyWindow(window);
+    });
+    WaitForSingleObject(made, INFINITE);
+    CloseHandle(made);
+  }
+  ~WindowOfAnotherThread() {
+    PostThreadMessageA(threadId_, WM_QUIT, 0, 0);
+    thread_.join();
+  }
+  HWND window = nullptr;
+
+ private:
+  std::thread thread_;
+  DWORD threadId_ = 0;
+};
+
 // Drops as the shell hands them over: the first name whole, quoted when spaced, an empty one
 // ignored; the launcher comes in front of another window with the focus in its field, as it
 // puts it there when the user brings it forward.
@@ -89,8 +119,7 @@ TEST_F(StartedWindow, DropSetsTheFirstNameAndBringsTheLauncherForward) {
   const HWND main = Launcher().mainWindow;
   // Posting WM_DROPFILES skips the shell's own check that the window takes drops at all.
   ASSERT_TRUE(GetWindowLongA(main, GWL_EXSTYLE) & WS_EX_ACCEPTFILES);
-  const HWND other = CreateWindowExA(WS_EX_TOPMOST, "Static", "in front", WS_POPUP | WS_VISIBLE, 0,
-                                     0, 400, 200, nullptr, nullptr, nullptr, nullptr);
+  const WindowOfAnotherThread other;
   const std::string longName = "C:\\" + std::string(3000, 'n') + ".txt";
   struct Case {
     std::vector<std::string> names;
@@ -107,7 +136,7 @@ TEST_F(StartedWindow, DropSetsTheFirstNameAndBringsTheLauncherForward) {
     Window().SetCommandText(c.before);
     SetFocus(Launcher().cancelButton);
     if (c.otherInFront) {
-      SetForegroundWindow(other);
+      SetForegroundWindow(other.window);
       ASSERT_NE(GetForegroundWindow(), main);
     }
     SendMessageA(main, WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop(c.names)), 0);
@@ -115,7 +144,6 @@ TEST_F(StartedWindow, DropSetsTheFirstNameAndBringsTheLauncherForward) {
     EXPECT_EQ(GetForegroundWindow(), main) << c.after;
     EXPECT_EQ(GetParent(GetFocus()), Launcher().commandField);  // the field's edit box
   }
-  DestroyWindow(other);
   // Brought forward by the user, by the keyboard or by a click, it puts the focus in the field.
   for (const WPARAM how : {WA_ACTIVE, WA_CLICKACTIVE}) {
     SetFocus(Launcher().closeBox);
