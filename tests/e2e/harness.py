@@ -3,6 +3,7 @@
 import json
 import os
 import pathlib
+import re
 import shutil
 import subprocess
 import time
@@ -12,6 +13,9 @@ SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 SESSION = os.path.join(SOURCE, "tools", "wine-session.sh")
 NATIVE = os.name == "nt"  # on Windows itself: no Wine, no X
 BIN = os.environ["TOVIK_BIN"]
+# The version the exe must name, as its resources and its About box take it.
+VERSION = re.search(r'TOVIK_VERSION_TEXT "([^"]+)"',
+                    pathlib.Path(SOURCE, "res", "version.h").read_text()).group(1)
 BUILT = os.path.join(BIN, "tovik.exe")
 EXE = os.environ.get("TOVIK_EXE") or BUILT  # the exe under test: the shipped one, or this build's
 PLANTED = os.environ.get("TOVIK_PLANTED_DLL") or os.path.join(BIN, "planted.dll")  # the exe's kind

@@ -7,9 +7,9 @@ import shutil
 import subprocess
 import unittest
 
-from harness import (ENV, PLANTED, WM_COMMAND, WM_ENDSESSION, WM_SYSCOMMAND, LauncherTest, click,
-                     control, error_log, eventually, keys, probe, tree, type_text, windows_program,
-                     winpath)
+from harness import (ENV, PLANTED, VERSION, WM_COMMAND, WM_ENDSESSION, WM_SYSCOMMAND, LauncherTest,
+                     click, control, error_log, eventually, keys, probe, tree, type_text,
+                     windows_program, winpath)
 
 
 class Launching(LauncherTest):
@@ -55,6 +55,8 @@ class Launching(LauncherTest):
         probe("post", WM_SYSCOMMAND, 0xFFFF)  # the system menu's About...
         box = launcher.wait_box()
         self.assertEqual((box["window"]["text"], box["owner"]), ("About Tovik", tree()["main"]["hwnd"]))
+        self.assertIn(f"Tovik - Version {VERSION}",
+                      [c["text"].split("\n")[0] for c in box["children"]])
         self.assertBoxClosesAloneOnEscape(launcher)
 
         # X deletes the entry matching in any case, clears the field and focuses it.
