@@ -56,6 +56,8 @@ TEST(ExpandCommand, QuotesTheWholeLineWhenItHoldsASpace) {
   for (const auto& [text, expected] : cases) {
     EXPECT_EQ(ExpandCommand(text, environment), expected) << text;
   }
+  environment.fails = true;  // the platform could not expand it: there is nothing to open
+  EXPECT_EQ(ExpandCommand("%SystemRoot%\\x.exe", environment), "");
 }
 
 }  // namespace

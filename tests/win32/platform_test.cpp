@@ -1,5 +1,6 @@
 // The Win32 side of the platform interfaces, for real: the settings store against the platform's
-// own profile functions, saves that are killed or meet read-only places, environment expansion.
+// own profile reader, saves that fail, are killed or meet places that refuse, environment
+// expansion.
 #include "win32/platform.h"
 
 #include <windows.h>
@@ -160,17 +161,12 @@ std::string Encoded(const std::string& ansi, unsigned kind) {
   return "\xEF\xBB\xBF" + utf8;
 }
 
-class SettingsFilesTest : public ::testing::Test {
- protected:
-  std::string folder = ProgramFolder();
-  win32::Win32SettingsFiles files;
-  win32::Win32AnsiCodec codec;
-};
-
 // Every generated file reads as the platform reads it. The writer is checked by the core's edit
 // table and, against both readers, by the save walk.
-TEST_F(SettingsFilesTest, ReadsLikeTheProfileFunctionsForGeneratedFiles) {
-  const std::string ours = folder + "ours.ini", oracle = folder + "oracle.ini";
+TEST(SettingsFiles, ReadLikeTheProfileFunctionsForGeneratedFiles) {
+  win32::Win32SettingsFiles files;
+  win32::Win32AnsiCodec codec;
+  const std::string ours = ProgramFolder() + "ours.ini", oracle = ProgramFolder() + "oracle.ini";
   for (unsigned seed = 0; seed < 400; ++seed) {
     FileGenerator generator(seed);
     const std::string text = generator.File(), original = Encoded(text, seed % 3);
