@@ -813,6 +813,7 @@ TEST_F(SaveFailuresTest, NoFaultAndNoPairOfFaultsLosesTheFile) {
 
 // A link whose file's folder is not there at the start (a drive that comes later at log-on) names
 // a file that cannot be read yet: when the folder is there by the save, the file is not saved over.
+// A link whose folder is there but whose file is not is a first run: its save makes the file.
 TEST_F(SaveFailuresTest, ALinkWhoseFolderComesAfterTheStartIsNotSavedOver) {
   Start s{"a link whose folder comes later", kOld, "C:\\a.exe", 0, "link"};
   Place(s, folder);
@@ -823,6 +824,9 @@ TEST_F(SaveFailuresTest, ALinkWhoseFolderComesAfterTheStartIsNotSavedOver) {
   ASSERT_TRUE(MoveFileA(there.c_str(), away.c_str()));
   Run(s.path, s.entry, [&] { MoveFileA(away.c_str(), there.c_str()); });
   EXPECT_EQ(ReadBytes(s.File()), kOld);
+  Restore(s, std::nullopt, false, false);
+  Run(s.path, s.entry);
+  EXPECT_NE(ReadBytes(s.File()).find("MRU0=" + s.entry), std::string::npos);
 }
 
 TEST(Win32Environment, ExpandsWholeAndLeavesAnUnsetReference) {
