@@ -27,9 +27,9 @@ PRE_INSTALL = [
 
 def exe_version(archive):
     """The file version in the version resource of the zip's tovik.exe, as "1.2.3.4"."""
-    spec = importlib.util.spec_from_file_location("check_exe", os.path.join(HERE, "check-exe.py"))
-    check_exe = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(check_exe)
+    module = importlib.util.spec_from_file_location("check_exe", os.path.join(HERE, "check-exe.py"))
+    check_exe = importlib.util.module_from_spec(module)
+    module.loader.exec_module(check_exe)
     with zipfile.ZipFile(archive) as files:
         _, found = check_exe.resources(files.read("tovik.exe"))
     version = found[(RT_VERSION, 1)][0]
