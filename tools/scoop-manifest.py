@@ -1,16 +1,20 @@
 #!/usr/bin/env python3
 """Writes the Scoop manifest of a release zip beside it as tovik.json, or checks one against the
 zip beside it: the fields Scoop reads, the zip's SHA-256 and the version of the exe inside it.
-    scoop-manifest.py ZIP [OWNER/NAME]    the repository whose releases carry the zip; by default
-                                          GITHUB_REPOSITORY, as the release workflow has it, or
-                                          local/tovik
+    scoop-manifest.py ZIP [SITE]      SITE: the web address of the repository whose releases carry
+                                      the zip; by default as this machine knows it (the release
+                                      workflow's GITHUB_SERVER_URL and GITHUB_REPOSITORY, or the
+                                      clone's origin remote; a clone with neither names its folder)
     scoop-manifest.py --check MANIFEST
 """
 import hashlib
 import importlib.util
 import json
 import os
+import pathlib
+import re
 import struct
+import subprocess
 import sys
 import zipfile
 
@@ -37,13 +41,33 @@ def exe_version(archive):
     return f"{ms >> 16}.{ms & 0xFFFF}.{ls >> 16}.{ls & 0xFFFF}"
 
 
+def repository_site():
+    """The repository's web address, as this machine is configured: the workflow's server and
+    repository, else the clone's origin remote (an ssh one made a web address), else the
+    project's own folder."""
+    server, name = os.environ.get("GITHUB_SERVER_URL"), os.environ.get("GITHUB_REPOSITORY")
+    if server and name:
+        return f"{server}/{name}"
+    root = os.path.dirname(HERE)
+    remote = subprocess.run(["git", "-C", root, "remote", "get-url", "origin"],
+                            capture_output=True, text=True).stdout.strip()
+    if not remote:
+        return pathlib.Path(root).as_uri()
+    scp_like = re.fullmatch(r"(?:[^@/:]+@)?([^/:]+):(?!//)(.+)", remote)
+    if scp_like:
+        site = f"https://{scp_like[1]}/{scp_like[2]}"
+    else:  # without the user and password a remote may carry
+        site = re.sub(r"//[^/@]*@", "//", remote)
+    return re.sub(r"\.git$", "", re.sub(r"^(?:ssh|git)://", "https://", site))
+
+
 def sha256(path):
     with open(path, "rb") as f:
         return hashlib.sha256(f.read()).hexdigest()
 
 
-def manifest(archive, repository):
-    version, site = exe_version(archive), f"https://github.com/{repository}"
+def manifest(archive, site):
+    version = exe_version(archive)
     releases = f"{site}/releases/download"
     return {
         "version": version,
@@ -67,7 +91,7 @@ def problems(path):
     archive = os.path.join(os.path.dirname(path), os.path.basename(found.get("url", "")))
     if not os.path.isfile(archive):
         return [f"no zip {os.path.basename(archive)} beside the manifest"]
-    wanted = manifest(archive, found.get("homepage", "").replace("https://github.com/", ""))
+    wanted = manifest(archive, found.get("homepage", ""))
     return [f"{key} is {found.get(key)!r}, not {value!r}" for key, value in wanted.items()
             if found.get(key) != value]
 
@@ -81,12 +105,10 @@ def main(arguments):
             print(f"scoop-manifest: {arguments[1]}: the zip's hash and its exe's version, as Scoop "
                   "needs them")
         return 1 if wrong else 0
-    # A local build, for its check, names a repository of its own.
-    repository = (arguments[1] if len(arguments) > 1 else
-                  os.environ.get("GITHUB_REPOSITORY") or "local/tovik")
+    site = arguments[1] if len(arguments) > 1 else repository_site()
     out = os.path.join(os.path.dirname(os.path.abspath(arguments[0])), "tovik.json")
     with open(out, "w", encoding="utf-8", newline="\n") as f:
-        json.dump(manifest(arguments[0], repository), f, indent=4)
+        json.dump(manifest(arguments[0], site), f, indent=4)
         f.write("\n")
     print(out)
     return 0
