@@ -266,9 +266,16 @@ FileRead Win32SettingsFiles::ReadWhole(const std::string& named) {
   Patience patience(calls_);
   FileRead read = ReadFrom(named, patience);
   if (read.kind == FileRead::Kind::kUnreadable) return read;
-  const std::optional<std::string> file = FileOf(named);
-  if (read.kind == FileRead::Kind::kWhole)
+  if (read.kind == FileRead::Kind::kWhole) {
+    // A plain file is its own final name; only a link's is looked up, as its save's temporary
+    // lies beside the file it names.
+    DWORD attributes = 0;
+    const bool plain = PresenceOf(calls_, named, &attributes) == Presence::kThere &&
+                       !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    const std::optional<std::string> file = plain ? named : FileOf(named);
     return file ? FinishRewrite(*file, std::move(read), patience) : read;
+  }
+  const std::optional<std::string> file = FileOf(named);
   // A link whose file cannot be told may name the last save: it is not to be saved over.
   if (!file) return {FileRead::Kind::kUnreadable, {}};
   // A link whose file's folder is missing names a drive that is not there yet (a synced folder,
