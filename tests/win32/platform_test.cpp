@@ -539,7 +539,7 @@ void Restore(const Start& s, const std::optional<std::string>& old, bool inTempo
     WriteBytes(s.File(), old->substr(0, old->size() / 2));
   if (s.Has(kSecondName)) {  // made again where a save gave the file a name of its own
     DeleteFileA(s.OtherName().c_str());
-    CreateHardLinkA(s.OtherName().c_str(), s.path.c_str(), nullptr);
+    CreateHardLinkA(s.OtherName().c_str(), s.File().c_str(), nullptr);
   }
   if (old && s.attribute) SetFileAttributesA(s.path.c_str(), s.attribute);
   if (staleTemporary) {
@@ -632,6 +632,8 @@ TEST_F(SaveFailuresTest, NoFaultAndNoPairOfFaultsLosesTheFile) {
       {"a file with a second hard link", kOld, shorter, kSecondName},
       {"a file with a second hard link, its rewrite cut short", kOld, shorter,
        kSecondName | kInTemporary},
+      {"a link to a file with a second hard link, its rewrite cut short", kOld, shorter,
+       kSecondName | kInTemporary, "link"},
       {"a file whose access list refuses", kOld, shorter, kTakesNoText | kRefusesFile},
       {"read-only file", kOld, shorter, kTakesNoText, nullptr, FILE_ATTRIBUTE_READONLY},
       {"read-only folder", kOld, longer, 0, "read-only folder"},  // made on Windows
