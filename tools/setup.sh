@@ -69,11 +69,52 @@ need_root() {
 }
 export DEBIAN_FRONTEND=noninteractive
 
+# An index apt-get update could not fetch (a mirror caught in mid-sync, a source out of reach) need
+# not hold up an install: apt goes on with the indexes it has, which usually carry every package.
+# What failed is kept, for the install after it to name where it fails.
+apt_update() {
+  local out status=0
+  out=$(mktemp)
+  # In English, for its lines to be read: each index that failed has "Err:N INDEX", then why.
+  LC_ALL=C apt-get update -q 2>&1 | tee "$out" || status=$?
+  reached=false
+  grep -qE '^(Hit|Get):' "$out" && reached=true
+  mapfile -t unfetched < <(awk '
+    /^Err:[0-9]+ / { sub(/^Err:[0-9]+ /, ""); failed = $0
+      if ((getline why) > 0) { sub(/^ +/, "", why); failed = failed " (" why ")" }
+      print failed }' "$out")
+  rm -f "$out"
+  if [ "$status" -ne 0 ]; then
+    echo "setup: apt-get update ended with status $status; going on with the indexes it has" >&2
+  fi
+}
+
+# apt-get install; where it fails after indexes could not be fetched, says which and what to do.
+apt_install() {
+  local status=0 index
+  apt-get install -y -q --no-install-recommends "$@" || status=$?
+  if [ "$status" -ne 0 ] && [ ${#unfetched[@]} -gt 0 ]; then
+    for index in "${unfetched[@]}"; do
+      echo "setup: apt-get update could not fetch $index" >&2
+    done
+    if ! $reached; then
+      echo "setup: the install failed, and apt-get update reached no source at all. Check this" \
+        "machine's network (and any proxy or mirror named in /etc/apt/), then run this again." >&2
+    else
+      if [ ${#unfetched[@]} -eq 1 ]; then set -- it "that source"; else set -- them "those sources"; fi
+      echo "setup: the install failed, perhaps for want of $1. Once the archive has finished" \
+        "syncing (or can be reached again), run this again, or comment $2 out in" \
+        "/etc/apt/sources.list or /etc/apt/sources.list.d/." >&2
+    fi
+  fi
+  return "$status"
+}
+
 if [ ${#missing[@]} -gt 0 ]; then
   need_root "${missing[*]}"
   $release || dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
-  apt-get update -q
-  apt-get install -y -q --no-install-recommends "${missing[@]}"
+  apt_update
+  apt_install "${missing[@]}"
 fi
 
 if ! $release && qemu_wanted; then
@@ -81,17 +122,17 @@ if ! $release && qemu_wanted; then
   # Without the recommended qemu-user-binfmt nothing outside the tests' own namespace changes.
   if [ "$(. /etc/os-release && echo "${VERSION_CODENAME:-}")" != bookworm ]; then
     # Later releases carry a qemu recent enough in their own archive.
-    apt-get update -q
-    apt-get install -y -q --no-install-recommends qemu-user
+    apt_update
+    apt_install qemu-user
   else
     backports=/etc/apt/sources.list.d/tovik-backports.list
     if ! apt-cache policy 2>/dev/null | grep -q bookworm-backports; then
       backports_source >"$backports"
     fi
-    if ! { apt-get update -q && apt-get install -y -q --no-install-recommends \
-      -t bookworm-backports qemu-user; }; then
+    apt_update
+    if ! apt-get install -y -q --no-install-recommends -t bookworm-backports qemu-user; then
       echo "setup: bookworm-backports is out of reach; using bookworm's slower qemu" >&2
-      apt-get install -y -q --no-install-recommends qemu-user-static
+      apt_install qemu-user-static
     fi
   fi
 fi
