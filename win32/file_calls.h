@@ -31,4 +31,25 @@ struct FileCalls {
 // The system's own calls.
 const FileCalls& SystemFileCalls();
 
+// A handle closed through the table when it goes.
+class Handle {
+ public:
+  Handle(const FileCalls& calls, HANDLE handle) : calls_(calls), handle_(handle) {}
+  ~Handle() { Close(); }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+  HANDLE get() const { return handle_; }
+  // A close can report a write the system could not complete after all.
+  bool Close() {
+    const bool closed = valid() && calls_.CloseHandle(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
+    return closed;
+  }
+
+ private:
+  const FileCalls& calls_;
+  HANDLE handle_;
+};
+
 }  // namespace tovik::win32

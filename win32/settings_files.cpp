@@ -1,35 +1,17 @@
-// Settings files on Win32: a temporary file beside the settings replaces them in one move.
+// Settings files on Win32: a save leaves the old text or the new one whole, or the next start
+// finishes it.
 #include "win32/settings_files.h"
 
 #include <windows.h>
-// windows.h first: the device control header needs its types.
-#include <winioctl.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
 namespace tovik::win32 {
+
 namespace {
-
-class Handle {
- public:
-  Handle(const FileCalls& calls, HANDLE handle) : calls_(calls), handle_(handle) {}
-  ~Handle() { Close(); }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE get() const { return handle_; }
-  // A close can report a write the system could not complete after all.
-  bool Close() {
-    const bool closed = valid() && calls_.CloseHandle(handle_);
-    handle_ = INVALID_HANDLE_VALUE;
-    return closed;
-  }
-
- private:
-  const FileCalls& calls_;
-  HANDLE handle_;
-};
 
 // Writes all of `data` from the current position; false on any failure.
 bool WriteAll(const FileCalls& calls, HANDLE file, const char* data, size_t size) {
@@ -84,53 +66,82 @@ std::string Blanks(const std::string& text, size_t size) {
   return blanks;
 }
 
-DWORD WINAPI FinalPathNameOf(HANDLE file, LPSTR buffer, DWORD size, DWORD flags) {
-  // Looked up, not imported: older systems lack the call.
-  using GetFinalPath = DWORD(WINAPI*)(HANDLE, LPSTR, DWORD, DWORD);
-  const auto get = reinterpret_cast<GetFinalPath>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleA")));
-  if (get) return get(file, buffer, size, flags);
-  SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-  return 0;
+// A file with other names is rewritten in place, and first the rewrite's journal is written as its
+// temporary, its first byte last: a mark, the file's identity, the sizes of the old text and of
+// the new one, then both texts. A start applies it only to that file, and only while the file
+// holds the old text, the new one or a mix of the two that a rewrite cut short leaves: a file
+// changed since, or another file under the name, is not written over.
+constexpr char kJournalMark[] = "Tovik rewrite 1\n";
+constexpr size_t kMarkSize = sizeof kJournalMark - 1, kHeadSize = kMarkSize + 3 * 4 + 2 * 8;
+
+// The old text and the new one in a journal; nothing where the bytes are none, or not whole.
+std::optional<std::pair<std::string, std::string>> JournalTexts(const std::string& bytes) {
+  uint64_t sizes[2];
+  if (bytes.size() < kHeadSize || bytes.compare(0, kMarkSize, kJournalMark) != 0) return {};
+  std::memcpy(sizes, bytes.data() + kHeadSize - sizeof sizes, sizeof sizes);
+  const uint64_t texts = bytes.size() - kHeadSize;
+  if (sizes[0] > texts || sizes[1] != texts - sizes[0]) return {};
+  const size_t old = static_cast<size_t>(sizes[0]);
+  return std::pair(bytes.substr(kHeadSize, old), bytes.substr(kHeadSize + old));
 }
 
-// The target a symbolic link holds, from its reparse data: a link whose file is missing still
-// names it. A relative target is taken from the link's folder.
-bool ReadLinkTargetOf(const char* link, std::string& target) {
-  struct SymbolicLink {  // the reparse data of a symbolic link, as the file system gives it
-    ULONG tag;
-    USHORT dataLength, reserved, substituteOffset, substituteLength, printOffset, printLength;
-    ULONG flags;
+// Each byte the old text's or the new one's (blanks past either's end), at a size a rewrite gives
+// the file: what it leaves wherever it stops, a power cut's pages included.
+bool Mixes(const std::string& text, const std::string& old, const std::string& fresh) {
+  const size_t size = text.size();
+  if (size != old.size() && size != fresh.size() && size != std::max(old.size(), fresh.size()))
+    return false;
+  const auto from = [&](const std::string& source, size_t i) {
+    return i < source.size() ? text[i] == source[i] : text[i] == ' ' || text[i] == '\0';
   };
-  const HANDLE opened = CreateFileA(
-      link, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (opened == INVALID_HANDLE_VALUE) return false;
-  std::vector<char> data(16 * 1024);  // the largest reparse data there is
-  DWORD size = 0;
-  const bool read = DeviceIoControl(opened, FSCTL_GET_REPARSE_POINT, nullptr, 0, data.data(),
-                                    static_cast<DWORD>(data.size()), &size, nullptr);
-  CloseHandle(opened);
-  SymbolicLink header{};
-  if (!read || size < sizeof header) return false;
-  std::memcpy(&header, data.data(), sizeof header);
-  const bool printed = header.printLength > 0;
-  const size_t offset = sizeof header + (printed ? header.printOffset : header.substituteOffset);
-  const size_t length = printed ? header.printLength : header.substituteLength;
-  if (header.tag != IO_REPARSE_TAG_SYMLINK || offset + length > size || length == 0) return false;
-  std::wstring name(length / 2, L'\0');
-  std::memcpy(name.data(), data.data() + offset, name.size() * 2);
-  if (name.rfind(L"\\??\\", 0) == 0) name.erase(0, 4);
-  const int wide = static_cast<int>(name.size());
-  BOOL lossy = FALSE;
-  const int bytes = WideCharToMultiByte(CP_ACP, 0, name.data(), wide, nullptr, 0, nullptr, &lossy);
-  if (bytes == 0 || lossy) return false;
-  std::string ansi(static_cast<size_t>(bytes), '\0');
-  WideCharToMultiByte(CP_ACP, 0, name.data(), wide, ansi.data(), bytes, nullptr, nullptr);
-  constexpr ULONG kRelative = 1;  // SYMLINK_FLAG_RELATIVE
-  const std::string named = link;
-  target = header.flags & kRelative ? named.substr(0, named.find_last_of('\\') + 1) + ansi : ansi;
+  for (size_t i = 0; i < size; ++i) {
+    if (!from(old, i) && !from(fresh, i)) return false;
+  }
   return true;
+}
+
+// kTorn: a write over the old text failed part-way and the old text could not be put back.
+enum class Rewritten { kDone, kUnchanged, kTorn };
+
+// Writes `bytes` over `old` in the file open at its start. The file never stays with part of the
+// new text over the old while the system runs: a longer text first makes its room at the end with
+// blanks the reader skips, so a full disk stops there with the old text whole, and if a write
+// fails once the new text is going over the old, the old text is put back. A power cut meanwhile
+// can leave some of the file's pages new and some old: the journal, where there is one, mends that.
+Rewritten Rewrite(const FileCalls& calls, HANDLE file, const std::string& old,
+                  const std::string& bytes) {
+  const auto seek = [&](size_t offset) {
+    LARGE_INTEGER to;
+    to.QuadPart = static_cast<LONGLONG>(offset);
+    return calls.SetFilePointerEx(file, to, nullptr, FILE_BEGIN);
+  };
+  const auto write = [&](const std::string& text) {
+    return WriteAll(calls, file, text.data(), text.size());
+  };
+  const auto cut = [&](size_t size) { return seek(size) && calls.SetEndOfFile(file); };
+  // The room is on the disk before any of the old text is written over.
+  if (bytes.size() > old.size() &&
+      !(seek(old.size()) && write(Blanks(bytes, bytes.size() - old.size())) &&
+        calls.FlushFileBuffers(file))) {
+    cut(old.size());
+    return Rewritten::kUnchanged;
+  }
+  // Blanks after a shorter text cover the old one's end until the cut; where the cut fails, the
+  // new text is whole all the same, the blanks after it skipped by the reader.
+  const size_t covered = old.size() > bytes.size() ? old.size() - bytes.size() : 0;
+  if (seek(0) && write(bytes + Blanks(bytes, covered))) {
+    cut(bytes.size());
+    if (calls.FlushFileBuffers(file)) return Rewritten::kDone;
+  }
+  // A device that has just failed a write may fail the first try to put the old text back.
+  // Blanks cover a longer new text's end until the cut.
+  const std::string restored =
+      old + Blanks(old, bytes.size() > old.size() ? bytes.size() - old.size() : 0);
+  for (int tries = 0; tries < 3; ++tries) {
+    if (seek(0) && write(restored) && cut(old.size()) && calls.FlushFileBuffers(file))
+      return Rewritten::kUnchanged;
+  }
+  return Rewritten::kTorn;
 }
 
 }  // namespace
@@ -180,17 +191,6 @@ class Patience {
   DWORD tries_ = 0, waited_ = 0;
 };
 
-const FileCalls& SystemFileCalls() {
-  static const FileCalls calls{::CreateFileA,        ::ReadFile,
-                               ::WriteFile,          ::FlushFileBuffers,
-                               ::SetFilePointerEx,   ::SetEndOfFile,
-                               ::CloseHandle,        ::GetFileAttributesA,
-                               ::SetFileAttributesA, ::ReplaceFileA,
-                               ::MoveFileExA,        ::DeleteFileA,
-                               FinalPathNameOf,      ::GetFileInformationByHandle,
-                               ReadLinkTargetOf,     ::Sleep};
-  return calls;
-}
 std::string Win32AnsiCodec::WideToAnsi(const std::u16string& text) {
   if (text.empty()) return {};
   const auto* wide = reinterpret_cast<const wchar_t*>(text.data());
@@ -253,70 +253,87 @@ bool Win32SettingsFiles::MoveIn(const std::string& temporary, const std::string&
       [&] { return HeldOrGoing(path); });
 }
 
-// Whether the file holds `bytes` after they were put in place; a file that cannot be read now
-// is taken to.
-bool Win32SettingsFiles::Holds(const std::string& path, const std::string& bytes,
-                               Patience& patience) {
-  const FileRead now = ReadFrom(path, patience);
-  return now.kind == FileRead::Kind::kUnreadable ||
-         (now.kind == FileRead::Kind::kWhole && now.bytes == bytes);
-}
-
 FileRead Win32SettingsFiles::ReadWhole(const std::string& named) {
   Patience patience(calls_);
-  FileRead read = ReadFrom(named, patience);
-  if (read.kind == FileRead::Kind::kUnreadable) return read;
-  if (read.kind == FileRead::Kind::kWhole) {
-    // A plain file is its own final name; only a link's is looked up, as its save's temporary
-    // lies beside the file it names.
-    DWORD attributes = 0;
-    const bool plain = PresenceOf(calls_, named, &attributes) == Presence::kThere &&
-                       !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-    const std::optional<std::string> file = plain ? named : FileOf(named);
-    return file ? FinishRewrite(*file, std::move(read), patience) : read;
-  }
-  const std::optional<std::string> file = FileOf(named);
-  // A link whose file cannot be told may name the last save: it is not to be saved over.
-  if (!file) return {FileRead::Kind::kUnreadable, {}};
-  // A link whose file's folder is missing names a drive that is not there yet (a synced folder,
-  // an encrypted volume, at log-on): its file cannot be read now, which is no first run.
-  if (*file != named &&
-      PresenceOf(calls_, file->substr(0, file->find_last_of('\\') + 1)) != Presence::kThere) {
+  // A plain file is its own final name; only a link's is looked up, as its save's temporary lies
+  // beside the file it names.
+  DWORD attributes = 0;
+  const bool plain = PresenceOf(calls_, named, &attributes) == Presence::kThere &&
+                     !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+  const std::optional<std::string> file = plain ? named : FileOf(named);
+  // A link whose file cannot be told may name the last save: it is not to be saved over. Nor may
+  // one whose file's folder is missing: it names a drive that is not there yet (a synced folder,
+  // an encrypted volume, at log-on), whose file cannot be read now, which is no first run.
+  if (!file || (*file != named && !FolderOpens(*file, patience)))
     return {FileRead::Kind::kUnreadable, {}};
-  }
-  // With no file, a temporary written whole beside it holds the last save (one that could not
-  // move its text into place): it is put in place, or read where it is while it cannot be
-  // moved. Beside a link it lies where the save wrote it, beside the link's target.
-  const std::string temporary = TemporaryPathFor(*file);
-  FileRead last = ReadFrom(temporary, patience);
+  bool settled = false;
+  return Settle(*file, true, patience, settled);
+}
+
+// Settles what the temporary beside the file holds before the file is read (`wantText`) or saved
+// over, and gives the file's text: a whole journal that applies is finished, a stale one goes; with
+// no file, a plain temporary written whole is the last save (a replace took the old file away
+// without moving the new text in), which is moved into place. `settled`: no last save is left
+// waiting outside the file, and nothing kept it from being told.
+FileRead Win32SettingsFiles::Settle(const std::string& path, bool wantText, Patience& patience,
+                                    bool& settled) {
+  settled = false;
+  const std::string temporary = TemporaryPathFor(path);
+  // The temporary first: a rewrite that ends between the two reads has put its whole text in place.
+  const FileRead last = ReadFrom(temporary, patience);
   // A temporary that cannot be read may hold the last save: the run must not save over it.
   if (last.kind == FileRead::Kind::kUnreadable) return last;
-  if (last.kind != FileRead::Kind::kWhole || !WrittenWhole(last.bytes)) return read;
-  // The move never replaces a file: one that another copy of Tovik put in place meanwhile stays.
-  MoveIn(temporary, *file, 0, patience);
-  return last;
+  // A journal is whole where its sizes and its first byte say so.
+  const auto texts = JournalTexts(last.bytes);
+  const bool whole = last.kind == FileRead::Kind::kWhole && WrittenWhole(last.bytes) &&
+                     (texts || last.bytes.compare(0, kMarkSize, kJournalMark) != 0);
+  // One cut short as it was written never touched the file: at a start it goes, unless its writer
+  // holds it still.
+  if (!whole && wantText && last.kind == FileRead::Kind::kWhole)
+    calls_.DeleteFileA(temporary.c_str());
+  if (!whole && !wantText) {
+    settled = true;
+    return {};
+  }
+  const FileRead read = ReadFrom(path, patience);
+  if (read.kind == FileRead::Kind::kUnreadable) return read;
+  settled = true;
+  if (!whole) return read;
+  if (!texts) {
+    // Beside a file, a plain one is a replace's that was not cleared: the next save writes over it.
+    if (read.kind != FileRead::Kind::kMissing) return read;
+    // The move never replaces a file: one that another copy of Tovik put in place meanwhile stays.
+    settled = MoveIn(temporary, path, 0, patience);
+    return last;
+  }
+  const auto clear = [&] { patience.Try([&] { return calls_.DeleteFileA(temporary.c_str()); }); };
+  if (read.kind == FileRead::Kind::kMissing) {  // the journal's file was deleted since
+    clear();
+    return read;
+  }
+  // Told under the file's lock, so that no other copy of Tovik rewrites it meanwhile. Where the
+  // file cannot be written (read-only, held past the wait), the journal's text stands for it.
+  std::optional<Handle> file;
+  std::string now;
+  const bool locked = OpenToRewrite(path, file, now, patience);
+  const auto information = InformationOf(path, patience);
+  if (!locked) now = read.bytes;
+  settled = locked && information;
+  if (!information) return {FileRead::Kind::kUnreadable, {}};
+  const auto& [old, fresh] = *texts;
+  if (JournalOf(*information, old, fresh) != last.bytes || !Mixes(now, old, fresh) ||
+      now == fresh) {
+    if (locked) clear();
+    return {FileRead::Kind::kWhole, now};
+  }
+  settled = locked && Rewrite(calls_, file->get(), now, fresh) == Rewritten::kDone;
+  if (settled) clear();
+  return {FileRead::Kind::kWhole, fresh};
 }
 
-// A file with other names is saved by a rewrite in place, while the whole new text waits in the
-// temporary: a temporary written whole beside it is a rewrite that was cut short, or done but not
-// yet cleared. The rewrite is finished from it, or while it cannot be, its text is the file's.
-FileRead Win32SettingsFiles::FinishRewrite(const std::string& path, FileRead read,
-                                           Patience& patience) {
-  const std::string temporary = TemporaryPathFor(path);
-  if (PresenceOf(calls_, temporary) == Presence::kMissing) return read;
-  const std::optional<DWORD> names = NamesOf(path, patience);
-  if (names && *names < 2) return read;
-  FileRead last = ReadFrom(temporary, patience);
-  // Whether the file is whole cannot be told: it is not to be saved over.
-  if (!names || last.kind == FileRead::Kind::kUnreadable) return {FileRead::Kind::kUnreadable, {}};
-  if (last.kind != FileRead::Kind::kWhole || !WrittenWhole(last.bytes)) return read;
-  if (RewriteInPlace(path, last.bytes, patience) == Rewritten::kDone)
-    patience.Try([&] { return calls_.DeleteFileA(temporary.c_str()); });
-  return last;
-}
-
-// How many names (hard links) the file has; nothing when that cannot be told.
-std::optional<DWORD> Win32SettingsFiles::NamesOf(const std::string& path, Patience& patience) {
+// The file's identity and how many names (hard links) it has; nothing when that cannot be told.
+std::optional<BY_HANDLE_FILE_INFORMATION> Win32SettingsFiles::InformationOf(const std::string& path,
+                                                                            Patience& patience) {
   BY_HANDLE_FILE_INFORMATION information{};
   const bool told = patience.Try([&] {
     Handle file(calls_, calls_.CreateFileA(path.c_str(), 0,
@@ -325,13 +342,27 @@ std::optional<DWORD> Win32SettingsFiles::NamesOf(const std::string& path, Patien
     return file.valid() && calls_.GetFileInformationByHandle(file.get(), &information);
   });
   if (!told) return std::nullopt;
-  return information.nNumberOfLinks;
+  return information;
+}
+
+// Whether the folder of `file` is there, through every link and junction on the way: its
+// attributes would be a link's own, there while the drive it leads to is not.
+bool Win32SettingsFiles::FolderOpens(const std::string& file, Patience& patience) {
+  std::string folder = file.substr(0, file.find_last_of('\\'));
+  if (folder.empty() || folder.back() == ':') folder += '\\';
+  return patience.Try([&] {
+    return Handle(calls_,
+                  calls_.CreateFileA(folder.c_str(), 0,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr))
+        .valid();
+  });
 }
 
 // The file a path names in the end, through any symbolic link, so that a save replaces the
-// link's target and the link stays; a link whose file is missing names it still. Nothing when
-// the path is a link whose file cannot be told: replacing it would put a plain file in the
-// link's place.
+// link's target and the link stays; a link whose file is missing names it still, through every
+// link of a chain. Nothing when the path is a link whose file cannot be told: replacing it would
+// put a plain file in the link's place.
 std::optional<std::string> Win32SettingsFiles::FileOf(const std::string& named) {
   Handle file(calls_, calls_.CreateFileA(
                           named.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -349,39 +380,32 @@ std::optional<std::string> Win32SettingsFiles::FileOf(const std::string& named) 
     buffer.resize(length + 1);
   }
   // A file that is not there is made where it is named; one that cannot be told may be a link.
-  DWORD attributes = 0;
-  const Presence presence = PresenceOf(calls_, named, &attributes);
-  if (presence == Presence::kUnknown) return std::nullopt;
-  if (presence == Presence::kThere && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    std::string target;
-    if (!calls_.ReadLinkTarget(named.c_str(), target)) return std::nullopt;
-    return target;
+  // Windows follows at most 63 links in a path.
+  std::string target = named;
+  for (int links = 0; links <= 63; ++links) {
+    DWORD attributes = 0;
+    const Presence presence = PresenceOf(calls_, target, &attributes);
+    if (presence == Presence::kUnknown) return std::nullopt;
+    if (presence == Presence::kMissing || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+      return target;
+    if (!calls_.ReadLinkTarget(std::string(target).c_str(), target)) return std::nullopt;
   }
-  return named;
+  return std::nullopt;
 }
 
 void Win32SettingsFiles::ReplaceWhole(const std::string& named, const std::string& bytes) {
   Patience patience(calls_);
   const std::optional<std::string> file = FileOf(named);
   if (!file) return;
-  const std::string& path = *file;
-  const std::string temporary = TemporaryPathFor(path);
-  // The last save may be only in the temporary: it goes into place before anything may write
-  // over it, or this save is not made; nor where nobody can tell whether the file is there.
-  const Presence presence = PresenceOf(calls_, path);
-  if (presence == Presence::kUnknown) return;
-  if (presence == Presence::kMissing) {
-    const FileRead last = ReadFrom(temporary, patience);
-    if (last.kind == FileRead::Kind::kUnreadable) return;
-    if (last.kind == FileRead::Kind::kWhole && WrittenWhole(last.bytes) &&
-        !MoveIn(temporary, path, 0, patience)) {
-      return;
-    }
-  }
+  // The last save may wait outside the file: it goes into place before anything may write over
+  // it, or this save is not made; nor where nobody can tell whether the file is there.
+  bool settled = false;
+  Settle(*file, false, patience, settled);
+  if (!settled || PresenceOf(calls_, *file) == Presence::kUnknown) return;
   // Another program that wrote the temporary after this save did (a second copy of Tovik, killed
   // part-way) had its text put in place: this save's own goes over it, once more.
   for (int round = 0; round < 2; ++round) {
-    if (PutInPlace(path, bytes, patience) != Put::kOther) return;
+    if (PutInPlace(*file, bytes, patience) != Put::kOther) return;
   }
 }
 
@@ -399,13 +423,17 @@ Win32SettingsFiles::Put Win32SettingsFiles::PutInPlace(const std::string& path,
   const DWORD kept = presence == Presence::kThere ? attributes & kKept : 0;
   // A file with other names (hard links, as a package manager keeps settings across updates)
   // keeps them all: a replace would give this name a new file and leave the others the old text.
-  const std::optional<DWORD> names =
-      presence == Presence::kMissing ? std::optional<DWORD>(1) : NamesOf(path, patience);
-  if (!names) return Put::kGaveUp;
+  // So does a file on a network share, whose server may count one name for several.
+  if (exists) {
+    const auto information = InformationOf(path, patience);
+    if (!information) return Put::kGaveUp;
+    if (information->nNumberOfLinks > 1 || path.rfind("\\\\", 0) == 0)
+      return RewriteJournaled(path, bytes, kept, patience);
+  }
   switch (WriteTemporary(temporary, bytes, kept, patience)) {
     case Written::kNoNewFile:
       // The folder takes no new file; the file itself may still take its new text.
-      if (exists) RewriteInPlace(path, bytes, patience);
+      if (exists) RewriteJournaled(path, bytes, kept, patience);
       return Put::kGaveUp;
     case Written::kNotCreated:
       return Put::kGaveUp;
@@ -415,14 +443,13 @@ Win32SettingsFiles::Put Win32SettingsFiles::PutInPlace(const std::string& path,
     case Written::kWhole:
       break;
   }
-  // The whole new text waits in the temporary until the rewrite is on the disk: the next start
-  // finishes a rewrite that was cut short (FinishRewrite).
-  if (*names > 1) {
-    if (RewriteInPlace(path, bytes, patience) != Rewritten::kTorn)
-      patience.Try([&] { return calls_.DeleteFileA(temporary.c_str()); });
-    return Put::kDone;
-  }
-  const auto placed = [&] { return Holds(path, bytes, patience) ? Put::kDone : Put::kOther; };
+  // Whether the file holds this save's text once it is in place; one that cannot be read is taken
+  // to.
+  const auto placed = [&] {
+    const FileRead now = ReadFrom(path, patience);
+    const bool ours = now.kind == FileRead::Kind::kWhole && now.bytes == bytes;
+    return ours || now.kind == FileRead::Kind::kUnreadable ? Put::kDone : Put::kOther;
+  };
   // Replacing keeps the file's permissions where the platform can; a new file is moved. A
   // replace that fails with the old file still in place has changed nothing and is tried again.
   bool replaced = false;
@@ -454,10 +481,68 @@ Win32SettingsFiles::Put Win32SettingsFiles::PutInPlace(const std::string& path,
   return Put::kGaveUp;
 }
 
+// Opens the file to be rewritten and reads its text, sharing nothing until it is closed: another
+// copy of Tovik neither reads a half-done rewrite nor starts one of its own meanwhile. Waits a
+// moment while another program holds or locks it.
+bool Win32SettingsFiles::OpenToRewrite(const std::string& path, std::optional<Handle>& file,
+                                       std::string& old, Patience& patience) {
+  return patience.Try([&] {
+    old.clear();
+    file.emplace(calls_, calls_.CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file->valid() && ReadAll(calls_, file->get(), old);
+  });
+}
+
+// The whole new text and the old one wait in the journal, on the disk, while the file is rewritten
+// in place under its lock; the next start finishes a rewrite that was cut short. A folder that
+// takes no new file gets the rewrite without a journal.
+Win32SettingsFiles::Put Win32SettingsFiles::RewriteJournaled(const std::string& path,
+                                                             const std::string& bytes,
+                                                             DWORD attributes, Patience& patience) {
+  std::optional<Handle> file, journal;
+  std::string old;
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!OpenToRewrite(path, file, old, patience) ||
+      !calls_.GetFileInformationByHandle(file->get(), &information)) {
+    return Put::kGaveUp;
+  }
+  const std::string temporary = TemporaryPathFor(path);
+  switch (WriteTemporary(temporary, JournalOf(information, old, bytes), attributes, patience,
+                         &journal)) {
+    case Written::kNoNewFile:
+      Rewrite(calls_, file->get(), old, bytes);
+      return Put::kGaveUp;
+    case Written::kNotCreated:
+      return Put::kGaveUp;
+    case Written::kFailed:
+      journal.reset();
+      patience.Try([&] { return calls_.DeleteFileA(temporary.c_str()); });
+      return Put::kGaveUp;
+    case Written::kWhole:
+      break;
+  }
+  if (Rewrite(calls_, file->get(), old, bytes) != Rewritten::kTorn) {
+    journal.reset();
+    patience.Try([&] { return calls_.DeleteFileA(temporary.c_str()); });
+  }
+  return Put::kDone;
+}
+
+std::string Win32SettingsFiles::JournalOf(const BY_HANDLE_FILE_INFORMATION& file,
+                                          const std::string& old, const std::string& fresh) {
+  const DWORD identity[3] = {file.dwVolumeSerialNumber, file.nFileIndexHigh, file.nFileIndexLow};
+  const uint64_t sizes[2] = {old.size(), fresh.size()};
+  std::string journal = kJournalMark;
+  journal.append(reinterpret_cast<const char*>(identity), sizeof identity);
+  journal.append(reinterpret_cast<const char*>(sizes), sizeof sizes);
+  return journal + old + fresh;
+}
+
 Win32SettingsFiles::Written Win32SettingsFiles::WriteTemporary(const std::string& temporary,
                                                                const std::string& bytes,
-                                                               DWORD attributes,
-                                                               Patience& patience) {
+                                                               DWORD attributes, Patience& patience,
+                                                               std::optional<Handle>* kept) {
   const auto create = [&] {
     return calls_.CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               attributes ? attributes : FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -488,8 +573,10 @@ Win32SettingsFiles::Written Win32SettingsFiles::WriteTemporary(const std::string
     }
     created = create();
   }
-  Handle file(calls_, created);
-  if (!file.valid()) {
+  std::optional<Handle> own;
+  std::optional<Handle>& file = kept ? *kept : own;
+  file.emplace(calls_, created);
+  if (!file->valid()) {
     // A folder that refuses a new file, with no temporary there or one that refuses to go, is
     // rewritten in place.
     const DWORD error = GetLastError();
@@ -500,64 +587,13 @@ Win32SettingsFiles::Written Win32SettingsFiles::WriteTemporary(const std::string
   std::string rest = bytes;
   if (!rest.empty()) rest[0] = '\0';
   LARGE_INTEGER start{};
-  const bool whole = WriteAll(calls_, file.get(), rest.data(), rest.size()) &&
-                     calls_.FlushFileBuffers(file.get()) &&
-                     calls_.SetFilePointerEx(file.get(), start, nullptr, FILE_BEGIN) &&
-                     WriteAll(calls_, file.get(), bytes.data(), bytes.empty() ? 0 : 1) &&
-                     calls_.FlushFileBuffers(file.get());
-  return file.Close() && whole ? Written::kWhole : Written::kFailed;
-}
-
-// Only for a file whose folder takes no new file. The file never stays with part of the new
-// text over the old while the system runs: a longer text first makes its room at the end with
-// blanks the reader skips, so a full disk stops there with the old text whole, and if anything
-// fails once the new text is being written, the old text is put back where it was. A power cut
-// while the new text goes over the old can leave some of the file's pages new and some old.
-Win32SettingsFiles::Rewritten Win32SettingsFiles::RewriteInPlace(const std::string& path,
-                                                                 const std::string& bytes,
-                                                                 Patience& patience) {
-  // Opened and read again while another program holds or locks it for a moment.
-  std::optional<Handle> file;
-  std::string old;
-  const bool opened = patience.Try([&] {
-    old.clear();
-    file.emplace(calls_,
-                 calls_.CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    return file->valid() && ReadAll(calls_, file->get(), old);
-  });
-  if (!opened) return Rewritten::kUnchanged;
-  const auto seek = [&](size_t offset) {
-    LARGE_INTEGER to;
-    to.QuadPart = static_cast<LONGLONG>(offset);
-    return calls_.SetFilePointerEx(file->get(), to, nullptr, FILE_BEGIN);
-  };
-  const auto write = [&](const std::string& text) {
-    return WriteAll(calls_, file->get(), text.data(), text.size());
-  };
-  const auto cut = [&](size_t size) { return seek(size) && calls_.SetEndOfFile(file->get()); };
-  // The room is on the disk before any of the old text is written over.
-  if (bytes.size() > old.size() &&
-      !(seek(old.size()) && write(Blanks(bytes, bytes.size() - old.size())) &&
-        calls_.FlushFileBuffers(file->get()))) {
-    cut(old.size());
-    return Rewritten::kUnchanged;
-  }
-  // Blanks after a shorter text cover the old one's end until the cut.
-  const size_t covered = old.size() > bytes.size() ? old.size() - bytes.size() : 0;
-  if (seek(0) && write(bytes + Blanks(bytes, covered)) && cut(bytes.size()) &&
-      calls_.FlushFileBuffers(file->get())) {
-    return Rewritten::kDone;
-  }
-  // A device that has just failed a write may fail the first try to put the old text back.
-  // Blanks cover a longer new text's end until the cut.
-  const std::string restored =
-      old + Blanks(old, bytes.size() > old.size() ? bytes.size() - old.size() : 0);
-  for (int tries = 0; tries < 3; ++tries) {
-    if (seek(0) && write(restored) && cut(old.size()) && calls_.FlushFileBuffers(file->get()))
-      return Rewritten::kUnchanged;
-  }
-  return Rewritten::kTorn;
+  const bool whole = WriteAll(calls_, file->get(), rest.data(), rest.size()) &&
+                     calls_.FlushFileBuffers(file->get()) &&
+                     calls_.SetFilePointerEx(file->get(), start, nullptr, FILE_BEGIN) &&
+                     WriteAll(calls_, file->get(), bytes.data(), bytes.empty() ? 0 : 1) &&
+                     calls_.FlushFileBuffers(file->get());
+  // A journal stays open, shared with nobody, until its rewrite is done.
+  return (kept || file->Close()) && whole ? Written::kWhole : Written::kFailed;
 }
 
 }  // namespace tovik::win32

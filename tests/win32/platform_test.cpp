@@ -194,7 +194,11 @@ enum : unsigned {
   kRefusesFile = 16,       // an access list refuses writing and deleting the file
   kRefusesTemporary = 32,  // an access list refuses writing the stale temporary
   kSecondName = 64,        // the file has a second name (a hard link), as a package manager makes
-  kNoFaults = 128          // only the run without a fault: another state's faults take its calls
+  kNoFaults = 128,         // only the run without a fault: another state's faults take its calls
+  kCutShort = 256,         // with kInTemporary: a rewrite in place cut short, its journal whole
+  kStaleJournal = 512,     // a whole journal for the file, which was changed since
+  kForeignJournal = 1024,  // a whole journal written for another file under the same name
+  kStale = kStaleTemporary | kStaleJournal | kForeignJournal
 };
 struct Start {
   const char* name;
@@ -206,6 +210,7 @@ struct Start {
   // Where the walk found it: the path; for a link, the file it names, which Windows marks as a
   // reparse point and reads even when that file is missing; why this side cannot make the place.
   std::string path = {}, target = {}, skipped = {};
+  std::map<std::string, std::string> links = {};  // under Wine, the links as Windows would see them
   bool Has(unsigned flag) const { return flags & flag; }
   std::string File() const { return target.empty() ? path : target; }
   std::string Temporary() const { return win32::Win32SettingsFiles::TemporaryPathFor(File()); }
@@ -228,6 +233,7 @@ void Place(Start& s, const std::string& folder) {
     s.path = Environment("TOVIK_LINKED_FILE").value_or("");
     s.target = Environment("TOVIK_LINK_TARGET").value_or("");
     if (name != "link" || s.path.empty()) s.skipped = "made on Windows only";
+    s.links = {{s.path, s.target}};
     return;
   }
   const std::string place = folder + "place-" + name, file = place + "\\tovik.ini";
@@ -256,10 +262,10 @@ void Place(Start& s, const std::string& folder) {
 }
 
 // Each file call of a save can be faulted: made to fail with each error Windows documents there,
-// its file held by another program, the temporary written by a second Tovik just before it, or
-// the process ended at it.
+// its file held by another program, the temporary written by a second Tovik just before it, a
+// second Tovik started, or the process ended at it.
 struct Fault {
-  enum Kind { kFail, kHold, kWrite, kEnd } kind;
+  enum Kind { kFail, kHold, kWrite, kEnd, kStart } kind;
   int at;           // the call, counted from 1
   int variant = 0;  // which error, holder or writer
 };
@@ -277,6 +283,7 @@ struct Walk {
   };
   std::vector<Call> trace;
   std::vector<std::pair<HANDLE, int>> holders;
+  std::vector<FileRead> secondReads;  // what a second Tovik started meanwhile read
   std::string done;
 } walk;
 struct Killed {};  // the process ended: nothing after the call runs, open handles close
@@ -337,6 +344,17 @@ void SecondWriter(int variant) {
   CloseHandle(file);
 }
 
+// A second copy of Tovik, on the system's own calls, whose waits pass at once.
+void WINAPI NoPause(DWORD) {}
+FileRead SecondStart() {
+  static const win32::FileCalls calls = [] {
+    win32::FileCalls system = win32::SystemFileCalls();
+    system.Sleep = NoPause;
+    return system;
+  }();
+  return win32::Win32SettingsFiles(calls).ReadWhole(walk.start->path);
+}
+
 // Counts a call on `file` (nullptr: a handle's); the error it is to fail with, or 0 to make it.
 // A file the place refuses `access` to is refused before any error the walk makes. Once the
 // process has ended no call may come but the closing of its handles; a close may run in a
@@ -368,6 +386,10 @@ DWORD Faulted(const char* name, const char* file, std::initializer_list<DWORD> e
         walk.done += fault.variant ? "came after half a text" : "came after an emptied";
         walk.done += " temporary by another program";
         SecondWriter(fault.variant);
+        break;
+      case Fault::kStart:
+        walk.done += "came after a second Tovik started";
+        walk.secondReads.push_back(SecondStart());
         break;
       case Fault::kHold:
         const auto& holder = kHolders[fault.variant];
@@ -446,8 +468,9 @@ DWORD WINAPI AttributesFaulty(LPCSTR name) {
   if (const DWORD error = Faulted("GetFileAttributesA", name, {ERROR_ACCESS_DENIED}))
     return Failing(error, INVALID_FILE_ATTRIBUTES);
   const DWORD attributes = GetFileAttributesA(name);
-  const Start& s = *walk.start;
-  if (!s.target.empty() && name == s.path)  // the link's own, there even when its file is missing
+  std::string asked = name;
+  if (asked.size() > 3 && asked.back() == '\\') asked.pop_back();
+  if (walk.start->links.count(asked))  // the link's own, there even when what it names is not
     return (attributes == INVALID_FILE_ATTRIBUTES ? FILE_ATTRIBUTE_ARCHIVE : attributes) |
            FILE_ATTRIBUTE_REPARSE_POINT;
   return attributes;
@@ -457,8 +480,9 @@ DWORD WINAPI AttributesFaulty(LPCSTR name) {
 bool ReadLinkFaulty(const char* link, std::string& target) {
   if (Faulted("ReadLinkTarget", link, {ERROR_ACCESS_DENIED})) return false;
   if (!UnderWine()) return win32::SystemFileCalls().ReadLinkTarget(link, target);
-  if (walk.start->target.empty() || link != walk.start->path) return false;
-  target = walk.start->target;
+  const auto found = walk.start->links.find(link);
+  if (found == walk.start->links.end()) return false;
+  target = found->second;
   return true;
 }
 
@@ -514,6 +538,14 @@ const Calls kCallsLikeWindows{
 
 constexpr char kStaleText[] = "left by a killed save";
 
+BY_HANDLE_FILE_INFORMATION InformationOf(const std::string& path) {
+  BY_HANDLE_FILE_INFORMATION information{};
+  const HANDLE file = CreateFileA(path.c_str(), 0, 7, nullptr, OPEN_EXISTING, 0, nullptr);
+  GetFileInformationByHandle(file, &information);
+  CloseHandle(file);
+  return information;
+}
+
 // Puts the place back as a state starts: the old text in the file, or only in the temporary as a
 // save left it, or no file; its attribute, and a temporary a killed save left. A file that should
 // be there is written over, never deleted first: a folder that takes no new file would not take
@@ -534,16 +566,33 @@ void Restore(const Start& s, const std::optional<std::string>& old, bool inTempo
     DeleteFileA((s.Folder() + found.cFileName).c_str());
   }
   if (search != INVALID_HANDLE_VALUE) FindClose(search);
-  if (old) WriteBytes(inTemporary ? temporary : s.File(), *old);
-  // A file with other names whose last save is in the temporary: its rewrite was cut short.
-  if (old && inTemporary && s.Has(kSecondName))
-    WriteBytes(s.File(), old->substr(0, old->size() / 2));
+  if (old && inTemporary && s.Has(kCutShort)) {
+    // A rewrite from an earlier text into `old`, cut short: the file's first half new, the rest
+    // old.
+    std::string earlier = *old;
+    std::replace(earlier.begin(), earlier.end(), 'o', 'w');
+    WriteBytes(s.File(), old->substr(0, old->size() / 2) + earlier.substr(old->size() / 2));
+    WriteBytes(temporary,
+               win32::Win32SettingsFiles::JournalOf(InformationOf(s.File()), earlier, *old));
+  } else if (old) {
+    WriteBytes(inTemporary ? temporary : s.File(), *old);
+  }
   if (s.Has(kSecondName)) {  // made again where a save gave the file a name of its own
     DeleteFileA(s.OtherName().c_str());
     CreateHardLinkA(s.OtherName().c_str(), s.File().c_str(), nullptr);
   }
   if (old && s.attribute) SetFileAttributesA(s.path.c_str(), s.attribute);
-  if (staleTemporary) {
+  if (staleTemporary && s.Has(kStaleJournal | kForeignJournal)) {
+    // Whole, for this file's texts before an edit, or for the file that had its name before.
+    const std::string other = s.Folder() + "walk-before.ini";
+    WriteBytes(other, "");
+    const std::string fresh = "[Main]\r\nTop=8\r\n";
+    WriteBytes(temporary,
+               s.Has(kStaleJournal)
+                   ? win32::Win32SettingsFiles::JournalOf(InformationOf(s.File()),
+                                                          "[Main]\r\nTop=7\r\n", fresh)
+                   : win32::Win32SettingsFiles::JournalOf(InformationOf(other), *old, fresh));
+  } else if (staleTemporary) {
     WriteBytes(temporary, kStaleText);
     SetFileAttributesA(temporary.c_str(), FILE_ATTRIBUTE_HIDDEN);
   }
@@ -601,10 +650,12 @@ class SaveFailuresTest : public ::testing::Test {
 
 // Every file call of a start and a save, on every path a save can take from every kind of
 // starting state, is faulted in turn: it fails with each error Windows documents there, another
-// program holds its file, a second Tovik empties or half writes the temporary just before it, or
-// the process ends at it; then an error that stays is followed by an error or an end at each
-// later call. Each time the file is its old text or the whole new one (or one of them is whole in
-// the temporary, with no file), both readers read it so after the next start, and the next two
+// program holds its file, a second Tovik empties or half writes the temporary just before it or
+// starts (and must read a whole text, or none), or the process ends at it; then an error that
+// stays is followed by an error or an end at each later call. Each time the file is its old text
+// or the whole new one (or one of them is whole in the temporary, with no file), both readers
+// read it so after the next start (a file that refuses writing, torn by a rewrite cut short, to
+// Tovik only, from the rewrite's journal), and the next two
 // runs leave what a run without a fault leaves, with no temporary. Where the fault goes away
 // within the wait, the new text is in place; where it does not go away, no time was spent.
 TEST_F(SaveFailuresTest, NoFaultAndNoPairOfFaultsLosesTheFile) {
@@ -632,9 +683,17 @@ TEST_F(SaveFailuresTest, NoFaultAndNoPairOfFaultsLosesTheFile) {
       {"a long history", oldBig, shorter},
       {"a file with a second hard link", kOld, shorter, kSecondName},
       {"a file with a second hard link, its rewrite cut short", kOld, shorter,
-       kSecondName | kInTemporary},
+       kSecondName | kInTemporary | kCutShort},
       {"a link to a file with a second hard link, its rewrite cut short", kOld, shorter,
-       kSecondName | kInTemporary | kNoFaults, "link"},
+       kSecondName | kInTemporary | kCutShort | kNoFaults, "link"},
+      {"a file whose rewrite was cut short, one name left", kOld, shorter,
+       kInTemporary | kCutShort},
+      {"a file whose rewrite was cut short, read-only for the next run", kOld, shorter,
+       kInTemporary | kCutShort | kTakesNoText, nullptr, FILE_ATTRIBUTE_READONLY},
+      {"a file with a second hard link, changed since a journal beside it", kOld, shorter,
+       kSecondName | kStaleJournal},
+      {"a file with a second hard link, a journal beside it written for another file", kOld,
+       shorter, kSecondName | kForeignJournal | kNoFaults},
       {"a file whose access list refuses", kOld, shorter, kTakesNoText | kRefusesFile},
       {"read-only file", kOld, shorter, kTakesNoText, nullptr, FILE_ATTRIBUTE_READONLY},
       {"read-only folder", kOld, longer, 0, "read-only folder"},  // made on Windows
@@ -660,10 +719,12 @@ TEST_F(SaveFailuresTest, NoFaultAndNoPairOfFaultsLosesTheFile) {
     const int oldCount = atoi(ProfileRead(s.path, "Main", "Count").c_str());
     const std::string last = HistoryKey(std::max(oldCount - 1, 0)), shifted = HistoryKey(oldCount);
     const std::string oldLast = ProfileRead(s.path, "MRU", last.c_str());
-    Restore(s, s.old, inTemporary, s.Has(kStaleTemporary));
-    const std::string& holding = inTemporary ? temporary : file;
-    const std::optional<std::string> old =
-        FileExists(holding) ? std::optional(ReadBytes(holding)) : std::nullopt;
+    Restore(s, s.old, inTemporary, s.Has(kStale));
+    // A rewrite cut short leaves a torn file, and the start puts the journal's text in place.
+    const std::string& holding = inTemporary && !s.Has(kCutShort) ? temporary : file;
+    const std::optional<std::string> old = s.Has(kCutShort)      ? s.old
+                                           : FileExists(holding) ? std::optional(ReadBytes(holding))
+                                                                 : std::nullopt;
     ASSERT_EQ(old.has_value(), s.old.has_value()) << s.name << ": the place keeps no file";
     Arm(s, {});
     Run(s.path, s.entry);
@@ -699,13 +760,14 @@ TEST_F(SaveFailuresTest, NoFaultAndNoPairOfFaultsLosesTheFile) {
     std::set<std::string> recovered;
     const auto survives = [&](const std::vector<Fault>& faults, bool land, bool noWait,
                               decltype(walk.trace)* after = nullptr) {
-      Restore(s, old, inTemporary, s.Has(kStaleTemporary));
+      Restore(s, old, inTemporary, s.Has(kStale));
       Arm(s, faults);
       try {
         Run(s.path, s.entry);
       } catch (const Killed&) {
       }
       const std::string done = walk.done;
+      const std::vector<FileRead> secondReads = walk.secondReads;
       const int waited = walk.clockMs;
       longest = std::max(longest, waited);
       if (after) *after = walk.trace;
@@ -721,7 +783,9 @@ TEST_F(SaveFailuresTest, NoFaultAndNoPairOfFaultsLosesTheFile) {
       const std::string text = trimmed(bytes);
       const bool exact = there && (bytes == old.value_or("") || bytes == saved);
       // Both readers, unless the bytes are those both were seen to read.
-      const std::vector<std::string> reads = Reads(s.path, !exact);
+      // A cut-short rewrite that the file refuses stays torn for the platform's reader.
+      const bool tornForThePlatform = s.Has(kCutShort) && !takesText;
+      const std::vector<std::string> reads = Reads(s.path, !exact && !tornForThePlatform);
       const auto begins = [&](const std::vector<std::string>& all) {
         return std::equal(reads.begin(), reads.end(), all.begin());
       };
@@ -730,6 +794,13 @@ TEST_F(SaveFailuresTest, NoFaultAndNoPairOfFaultsLosesTheFile) {
           (begins(oldReads) || begins(newReads)) &&
           (!land || !takesText || (there && text == trimmed(saved))) && (!noWait || waited == 0) &&
           oneFile();
+      // A second Tovik read the old text or the new one whole, or nothing while it could not.
+      for (const FileRead& second : secondReads) {
+        const std::string read = trimmed(second.bytes);
+        whole &= second.kind == FileRead::Kind::kUnreadable ||
+                 (second.kind == FileRead::Kind::kWhole &&
+                  (read == trimmed(old.value_or("")) || read == trimmed(saved)));
+      }
       // The next runs depend only on what the files hold: a state seen to recover is not run again.
       const std::string state = std::to_string(GetFileAttributesA(s.path.c_str())) + "|" +
                                 std::to_string(GetFileAttributesA(temporary.c_str())) + "|" +
@@ -748,7 +819,7 @@ TEST_F(SaveFailuresTest, NoFaultAndNoPairOfFaultsLosesTheFile) {
       }
       if (whole) recovered.insert(state);
       // A write of the new text over the old that failed part-way, then an end before the old
-      // text was back: what no order of writes within one file can prevent (see the README).
+      // text was back: what no order of writes within one file can prevent (docs/saving.md).
       const bool torn =
           !whole && faults.size() == 2 && faults[1].kind == Fault::kEnd &&
           done.rfind("WriteFile", 0) == 0 &&
@@ -769,9 +840,10 @@ TEST_F(SaveFailuresTest, NoFaultAndNoPairOfFaultsLosesTheFile) {
       const auto& [errors, names, temporaryThere] = trace[at - 1];
       for (int v = 0; v < static_cast<int>(errors.size()); ++v) {
         ++tried[0];
-        const bool passes = passing.count(errors[v]),
+        // A cut that fails after a rewrite leaves its new text whole, blanks after it.
+        const bool passes = passing.count(errors[v]), cut = errors[v] == ERROR_USER_MAPPED_FILE,
                    stays = !passes && errors[v] != ERROR_ACCESS_DENIED;
-        lost += !survives({{Fault::kFail, at, v}}, passes, stays, &traces[{at, v}]);
+        lost += !survives({{Fault::kFail, at, v}}, passes || cut, stays, &traces[{at, v}]);
       }
       for (int v = 0; names && v < static_cast<int>(std::size(kHolders)); ++v) {
         ++tried[0];
@@ -779,6 +851,11 @@ TEST_F(SaveFailuresTest, NoFaultAndNoPairOfFaultsLosesTheFile) {
       }
       // Where a temporary is there to be written over. Where it is the only copy, only the one who
       // put it there may touch it: a second Tovik moves it in as this one does.
+      // Where the run rewrites in place, or finishes a rewrite, a second Tovik may start.
+      if (takesText && !s.place && s.Has(kSecondName | kCutShort | kNoNewFile)) {
+        ++tried[0];
+        lost += !survives({{Fault::kStart, at}}, true, true);
+      }
       for (int v = 0; v < 2 && temporaryThere && !inTemporary; ++v) {
         ++tried[0];
         lost += !survives({{Fault::kWrite, at, v}}, true, true);
@@ -790,10 +867,10 @@ TEST_F(SaveFailuresTest, NoFaultAndNoPairOfFaultsLosesTheFile) {
     // stays, or an end. An error that passes at the next try only adds a pause before the path
     // the singles walk. Where another state's pairs take the same calls, they are not repeated:
     // a hidden or linked file's are the existing file's, a shrinking text's the growing one's, the
-    // long history's a short one's, a cut-short rewrite's the file with a second name's.
+    // long history's a short one's.
     const bool repeated = s.attribute == FILE_ATTRIBUTE_HIDDEN ||
                           (!s.target.empty() && !inTemporary) || s.old == oldLong ||
-                          s.old == oldBig || (s.Has(kSecondName) && inTemporary);
+                          s.old == oldBig;
     for (const auto& [first, after] : traces) {
       if (repeated || passing.count(trace[first.first - 1].errors[first.second])) continue;
       for (int then = first.first + 1; then <= static_cast<int>(after.size()); ++then) {
@@ -810,10 +887,10 @@ TEST_F(SaveFailuresTest, NoFaultAndNoPairOfFaultsLosesTheFile) {
       "save failures: %d starting states (no file; the last save only in the temporary, beside "
       "no file or a link whose file is missing; texts without a final line end, ending in Ctrl+Z, "
       "in UTF-16, long; hidden, linked, read-only, refused by an access list, with a second name "
-      "and its rewrite cut short or not, also through a link, in a folder that takes no new file); "
-      "%d single faults "
-      "(each error Windows documents for each "
-      "call, 3 holders, 2 second writers of the temporary, an end) and %d pairs (each error that "
+      "and its rewrite cut short or not, also through a link, with one name left or read-only, "
+      "changed since a journal or beside another file's, in a folder that takes no new file); "
+      "%d single faults (each error Windows documents for each call, 3 holders, 2 second writers "
+      "of the temporary, a second Tovik started, an end) and %d pairs (each error that "
       "stays, then a later call's first error or an end) tried, %d lost, none waited for where it "
       "stays, the longest wait of a start and a save %d ms; %d torn in-place rewrites (a write "
       "over the old text failed part-way, then the process ended)\n",
@@ -823,18 +900,55 @@ TEST_F(SaveFailuresTest, NoFaultAndNoPairOfFaultsLosesTheFile) {
 
 // A link whose file's folder is not there at the start (a drive that comes later at log-on) names
 // a file that cannot be read yet: when the folder is there by the save, the file is not saved over.
-// A link whose folder is there but whose file is not is a first run: its save makes the file.
+// So too where the link names another link, and where the folder is itself a link, whose own
+// attributes Windows gives while what it leads to is missing. A link whose folder is there but
+// whose file is not is a first run: its save makes the file.
 TEST_F(SaveFailuresTest, ALinkWhoseFolderComesAfterTheStartIsNotSavedOver) {
-  Start s{"a link whose folder comes later", kOld, "C:\\a.exe", 0, "link"};
+  const struct {
+    const char* what;
+    bool throughAnotherLink, folderIsALink;
+  } rows[] = {{"a link to the file", false, false},
+              {"a link to a link to the file", true, false},
+              {"a link into a folder that is a link", false, true}};
+  for (const auto& row : rows) {
+    Start s{row.what, kOld, "C:\\a.exe", 0, "link"};
+    Place(s, folder);
+    if (!s.skipped.empty()) GTEST_SKIP() << s.skipped;
+    const std::string there = s.Folder().substr(0, s.Folder().size() - 1), real = there + "-real",
+                      away = there + "-away", hop = folder + "walk-hop.ini";
+    Restore(s, kOld, false, false);
+    if (row.throughAnotherLink && UnderWine()) s.links = {{s.path, hop}, {hop, s.target}};
+    if (row.throughAnotherLink && !UnderWine()) {
+      DeleteFileA(hop.c_str());
+      DeleteFileA(s.path.c_str());
+      CreateSymbolicLinkA(hop.c_str(), s.target.c_str(),
+                          SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE);
+      CreateSymbolicLinkA(s.path.c_str(), hop.c_str(),
+                          SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE);
+    }
+    if (row.folderIsALink && UnderWine()) s.links[there] = real;
+    if (row.folderIsALink && !UnderWine()) {
+      MoveFileA(there.c_str(), real.c_str());
+      CreateSymbolicLinkA(
+          there.c_str(), real.c_str(),
+          SYMBOLIC_LINK_FLAG_DIRECTORY | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE);
+    }
+    const std::string moved = row.folderIsALink && !UnderWine() ? real : there;
+    Arm(s, {});
+    ASSERT_TRUE(MoveFileA(moved.c_str(), away.c_str())) << row.what;
+    Run(s.path, s.entry, [&] { MoveFileA(away.c_str(), moved.c_str()); });
+    EXPECT_EQ(ReadBytes(s.File()), kOld) << row.what;
+    EXPECT_FALSE(FileExists(hop)) << row.what;
+    if (moved == real) {
+      RemoveDirectoryA(there.c_str());
+      MoveFileA(real.c_str(), there.c_str());
+    }
+    DeleteFileA(hop.c_str());
+  }
+  Start s{"a link whose file is missing", kOld, "C:\\a.exe", 0, "link"};
   Place(s, folder);
-  if (!s.skipped.empty()) GTEST_SKIP() << s.skipped;
-  Restore(s, kOld, false, false);
-  Arm(s, {});
-  const std::string there = s.Folder().substr(0, s.Folder().size() - 1), away = there + "-away";
-  ASSERT_TRUE(MoveFileA(there.c_str(), away.c_str()));
-  Run(s.path, s.entry, [&] { MoveFileA(away.c_str(), there.c_str()); });
-  EXPECT_EQ(ReadBytes(s.File()), kOld);
   Restore(s, std::nullopt, false, false);
+  Arm(s, {});
   Run(s.path, s.entry);
   EXPECT_NE(ReadBytes(s.File()).find("MRU0=" + s.entry), std::string::npos);
 }
