@@ -699,7 +699,10 @@ TEST_F(SaveFailuresTest, NoFaultAndNoPairOfFaultsLosesTheFile) {
       {"read-only folder", kOld, longer, 0, "read-only folder"},  // made on Windows
   };
   int walked = 0, tried[2] = {}, lost = 0, tornCount = 0, longest = 0;  // single faults, pairs
+  // TOVIK_WALK_STATES walks only the states whose names hold it.
+  const std::string only = Environment("TOVIK_WALK_STATES").value_or("");
   for (Start& s : starts) {
+    if (std::string(s.name).find(only) == std::string::npos) continue;
     Place(s, folder);
     if (!s.skipped.empty()) {
       std::printf("save failures: %s not walked: %s\n", s.name, s.skipped.c_str());
