@@ -16,6 +16,7 @@
 #include <optional>
 #include <random>
 #include <set>
+#include <utility>
 
 #include "core/launch_history.h"
 #include "tests/core/fakes.h"
@@ -284,6 +285,7 @@ struct Walk {
   std::vector<Call> trace;
   std::vector<std::pair<HANDLE, int>> holders;
   std::vector<FileRead> secondReads;  // what a second Tovik started meanwhile read
+  bool startInWrite = false;          // it starts when half of this write is on the disk
   std::string done;
 } walk;
 struct Killed {};  // the process ended: nothing after the call runs, open handles close
@@ -387,9 +389,10 @@ DWORD Faulted(const char* name, const char* file, std::initializer_list<DWORD> e
         walk.done += " temporary by another program";
         SecondWriter(fault.variant);
         break;
-      case Fault::kStart:
-        walk.done += "came after a second Tovik started";
-        walk.secondReads.push_back(SecondStart());
+      case Fault::kStart:  // in the middle of a write, where one is made
+        walk.done += "met a second Tovik's start";
+        walk.startInWrite = std::string(name) == "WriteFile";
+        if (!walk.startInWrite) walk.secondReads.push_back(SecondStart());
         break;
       case Fault::kHold:
         const auto& holder = kHolders[fault.variant];
@@ -448,11 +451,19 @@ struct Faulty<kCall, kName, kAccess, kErrors...> {
   }
 };
 
-// A full disk takes part of a write.
+// A full disk takes part of a write; a second Tovik may start when half of one is made.
 BOOL WINAPI WriteFileFaulty(HANDLE file, LPCVOID data, DWORD size, LPDWORD written,
                             LPOVERLAPPED o) {
-  if (!Faulted("WriteFile", nullptr, {ERROR_DISK_FULL}))
-    return WriteFile(file, data, size, written, o);
+  if (!Faulted("WriteFile", nullptr, {ERROR_DISK_FULL})) {
+    if (!std::exchange(walk.startInWrite, false)) return WriteFile(file, data, size, written, o);
+    DWORD half = 0;
+    WriteFile(file, data, size / 2, &half, o);
+    walk.secondReads.push_back(SecondStart());
+    const bool rest =
+        WriteFile(file, static_cast<const char*>(data) + half, size - half, written, o);
+    *written += half;
+    return rest;
+  }
   WriteFile(file, data, size / 2, written, o);
   return Failing(ERROR_DISK_FULL, FALSE);
 }
