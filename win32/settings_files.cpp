@@ -287,10 +287,6 @@ FileRead Win32SettingsFiles::Settle(const std::string& path, bool wantText, Pati
   const auto texts = JournalTexts(last.bytes);
   const bool whole = last.kind == FileRead::Kind::kWhole && WrittenWhole(last.bytes) &&
                      (texts || last.bytes.compare(0, kMarkSize, kJournalMark) != 0);
-  // One cut short as it was written never touched the file: at a start it goes, unless its writer
-  // holds it still.
-  if (!whole && wantText && last.kind == FileRead::Kind::kWhole)
-    calls_.DeleteFileA(temporary.c_str());
   if (!whole && !wantText) {
     settled = true;
     return {};
@@ -298,6 +294,7 @@ FileRead Win32SettingsFiles::Settle(const std::string& path, bool wantText, Pati
   const FileRead read = ReadFrom(path, patience);
   if (read.kind == FileRead::Kind::kUnreadable) return read;
   settled = true;
+  // One cut short as it was written never touched the file; the next save writes over it.
   if (!whole) return read;
   if (!texts) {
     // Beside a file, a plain one is a replace's that was not cleared: the next save writes over it.
