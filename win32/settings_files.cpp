@@ -395,10 +395,10 @@ void Win32SettingsFiles::ReplaceWhole(const std::string& named, const std::strin
   const std::optional<std::string> file = FileOf(named);
   if (!file) return;
   // The last save may wait outside the file: it goes into place before anything may write over
-  // it, or this save is not made; nor where nobody can tell whether the file is there.
+  // it, or this save is not made.
   bool settled = false;
   Settle(*file, false, patience, settled);
-  if (!settled || PresenceOf(calls_, *file) == Presence::kUnknown) return;
+  if (!settled) return;
   // Another program that wrote the temporary after this save did (a second copy of Tovik, killed
   // part-way) had its text put in place: this save's own goes over it, once more.
   for (int round = 0; round < 2; ++round) {
@@ -414,10 +414,12 @@ Win32SettingsFiles::Put Win32SettingsFiles::PutInPlace(const std::string& path,
   // creation, so no moment shows the file without them.
   constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                           FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+  // Nor is it made where nobody can tell whether the file is there.
   DWORD attributes = 0;
   const Presence presence = PresenceOf(calls_, path, &attributes);
-  const bool exists = presence != Presence::kMissing;
-  const DWORD kept = presence == Presence::kThere ? attributes & kKept : 0;
+  if (presence == Presence::kUnknown) return Put::kGaveUp;
+  const bool exists = presence == Presence::kThere;
+  const DWORD kept = exists ? attributes & kKept : 0;
   // A file with other names (hard links, as a package manager keeps settings across updates)
   // keeps them all: a replace would give this name a new file and leave the others the old text.
   // So does a file on a network share, whose server may count one name for several.
