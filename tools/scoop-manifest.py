@@ -4,8 +4,8 @@ zip beside it: the fields Scoop reads, the zip's SHA-256 and the version of the 
 
 The repository whose releases carry the zip is SITE, else the one this machine names: the release
 workflow's GITHUB_SERVER_URL and GITHUB_REPOSITORY, else the clone's origin remote where that is a
-web address (an ssh one is made one). Without one (no origin, or a local path) the manifest has no
-homepage, licence address, checkver or autoupdate, and its url is the zip's own file URI: enough
+web address. Without one (no origin, a local path, an ssh remote) the manifest has no homepage,
+licence address, checkver or autoupdate, and its url is the zip's own file URI: enough
 to check the zip and the exe, nothing to publish."""
 import argparse
 import hashlib
@@ -51,20 +51,15 @@ def web_address(text):
 
 def repository_site():
     """The repository's web address as this machine is configured, or None: the workflow's server
-    and repository, else the clone's origin remote (an ssh one made a web address)."""
+    and repository, else the clone's origin remote where that is a web address. An ssh remote
+    names no web address: none is guessed from its host."""
     server, name = os.environ.get("GITHUB_SERVER_URL"), os.environ.get("GITHUB_REPOSITORY")
     if server and name:
         return web_address(f"{server}/{name}")
     remote = subprocess.run(["git", "-C", os.path.dirname(HERE), "remote", "get-url", "origin"],
                             capture_output=True, text=True).stdout.strip()
-    # git's own rule: host:path is an ssh address where no slash comes before the colon; a drive
-    # letter is not a host.
-    scp_like = re.fullmatch(r"(?:[^@/:]+@)?([^/:]{2,}):(?!//)(.+)", remote)
-    if scp_like:
-        site = f"https://{scp_like[1]}/{scp_like[2]}"
-    else:  # without the user and password a remote may carry
-        site = re.sub(r"//[^/@]*@", "//", remote)
-    return web_address(re.sub(r"\.git/?$", "", re.sub(r"^(?:ssh|git)://", "https://", site)))
+    # Without the user and password a remote may carry, and git's ".git".
+    return web_address(re.sub(r"\.git/?$", "", re.sub(r"//[^/@]*@", "//", remote)))
 
 
 def sha256(path):
