@@ -422,17 +422,15 @@ Win32SettingsFiles::Put Win32SettingsFiles::PutInPlace(const std::string& path,
   const DWORD kept = exists ? attributes & kKept : 0;
   // A file with other names (hard links, as a package manager keeps settings across updates)
   // keeps them all: a replace would give this name a new file and leave the others the old text.
-  // So does a file on a network share, whose server may count one name for several.
   if (exists) {
     const auto information = InformationOf(path, patience);
     if (!information) return Put::kGaveUp;
-    if (information->nNumberOfLinks > 1 || path.rfind("\\\\", 0) == 0)
-      return RewriteJournaled(path, bytes, kept, patience);
+    if (information->nNumberOfLinks > 1) return RewriteInPlace(path, bytes, kept, true, patience);
   }
   switch (WriteTemporary(temporary, bytes, kept, patience)) {
     case Written::kNoNewFile:
       // The folder takes no new file; the file itself may still take its new text.
-      if (exists) RewriteJournaled(path, bytes, kept, patience);
+      if (exists) RewriteInPlace(path, bytes, kept, false, patience);
       return Put::kGaveUp;
     case Written::kNotCreated:
       return Put::kGaveUp;
@@ -493,22 +491,24 @@ bool Win32SettingsFiles::OpenToRewrite(const std::string& path, std::optional<Ha
   });
 }
 
-// The whole new text and the old one wait in the journal, on the disk, while the file is rewritten
-// in place under its lock; the next start finishes a rewrite that was cut short. A folder that
-// takes no new file gets the rewrite without a journal.
-Win32SettingsFiles::Put Win32SettingsFiles::RewriteJournaled(const std::string& path,
-                                                             const std::string& bytes,
-                                                             DWORD attributes, Patience& patience) {
+// With a journal, the whole new text and the old one wait in it, on the disk, while the file is
+// rewritten in place under its lock; the next start finishes a rewrite that was cut short. A
+// folder that takes no new file gets the rewrite without one.
+Win32SettingsFiles::Put Win32SettingsFiles::RewriteInPlace(const std::string& path,
+                                                           const std::string& bytes,
+                                                           DWORD attributes, bool journaled,
+                                                           Patience& patience) {
   std::optional<Handle> file, journal;
   std::string old;
   BY_HANDLE_FILE_INFORMATION information{};
   if (!OpenToRewrite(path, file, old, patience) ||
-      !calls_.GetFileInformationByHandle(file->get(), &information)) {
+      (journaled && !calls_.GetFileInformationByHandle(file->get(), &information))) {
     return Put::kGaveUp;
   }
   const std::string temporary = TemporaryPathFor(path);
-  switch (WriteTemporary(temporary, JournalOf(information, old, bytes), attributes, patience,
-                         &journal)) {
+  switch (journaled ? WriteTemporary(temporary, JournalOf(information, old, bytes), attributes,
+                                     patience, &journal)
+                    : Written::kNoNewFile) {
     case Written::kNoNewFile:
       Rewrite(calls_, file->get(), old, bytes);
       return Put::kGaveUp;

@@ -45,8 +45,8 @@ class Win32SettingsFiles : public SettingsFiles {
   bool OpenToRewrite(const std::string& path, std::optional<Handle>& file, std::string& old,
                      Patience& patience);
   Put PutInPlace(const std::string& path, const std::string& bytes, Patience& patience);
-  Put RewriteJournaled(const std::string& path, const std::string& bytes, DWORD attributes,
-                       Patience& patience);
+  Put RewriteInPlace(const std::string& path, const std::string& bytes, DWORD attributes,
+                     bool journaled, Patience& patience);
   Written WriteTemporary(const std::string& temporary, const std::string& bytes, DWORD attributes,
                          Patience& patience, std::optional<Handle>* kept = nullptr);
 
